@@ -1,0 +1,76 @@
+// File naming and selection: opening files by name, the overwrite policy,
+// file-name conventions and templates, file specifications, current and
+// latest files, and the sequence of data files.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "kiv.h"
+
+// ---- Opening and helpers -------------------------------------------------
+
+int FILE_is_stdio(const char* file);
+int FILE_fullpath(const char* filename);
+int FILE_add_path_delim(std::string& path);
+// The name of `file` in directory `path` (nullptr: none), also stored in
+// `filename`.
+std::string& FILE_add_path(const char* path, const char* file, std::string& filename);
+int FILE_add_user_path(const char* file, std::string& filename);
+int FILE_exist(const char* file);
+int FILE_is_dir(const char* file);
+long FILE_size(const char* file);
+int FILE_make_dir(std::string& dir, int flag);
+// Standard-stream names give stdin/stdout, '|' names a command (popen),
+// '~' a home directory; "w" and "a" create missing directories.
+FILE* FILE_open(const char* file, const char* access);
+// Closes what FILE_open opened: pclose for commands, fclose for files,
+// nothing for the standard streams. Returns the close status.
+int FILE_close(FILE* stream);
+// 1 new, 2 append, 3 use unchanged, 0 no decision.
+int FILE_overwrite(const char* filename, int flag);
+
+// Owns a stream from FILE_open and closes it with FILE_close.
+struct FILE_closer {
+  void operator()(FILE* f) const { FILE_close(f); }
+};
+using FILE_ptr = std::unique_ptr<FILE, FILE_closer>;
+
+// ---- Conventions and templates -------------------------------------------
+
+int FILE_set_name(std::string& type);
+int FILE_set_name(const char* type);
+int FILE_set_key(int key, const char* str);
+int FILE_set_date(const Date* datim, std::string& out_file);
+int FILE_hdr_set_date(const Date* datim, std::string& out_file);
+int FILE_set_time(const Date& date);
+int FILE_reset_time();
+int FILE_get_date(Date* date);
+
+// ---- Specifications, current files, selection and series -----------------
+
+int FILE_set_file(const char* file, std::string& out_file);
+long FILE_set_current(const char* cur, std::string& filename);
+int FILE_get_file_only(const char* prompt, std::string* outfile);
+int FILE_list_file();
+int FILE_first(const Date& datim);
+int FILE_get_next(std::string& file);
+long FILE_set_date_off(const Date& datim, long offset, std::string& out_file);
+long FILE_num_hour();
+long FILE_get_skip();
+long FILE_get_offset();
+
+// ---- Module state (read by tests and the tool) ---------------------------
+
+struct FILE_state_view {
+  std::string conv, hconv, ext, filename;
+  long min_size;
+  long late_off;
+  int filename_type;
+  Date set, file_date;
+};
+FILE_state_view FILE_state();
+const char* FILE_get_key(int key);
+// Back to the start-up state (tests).
+void FILE_reset();

@@ -1,0 +1,27 @@
+// Client of a loop window's System V message queue: handshake, requests
+// and polled replies under a time-out.
+#pragma once
+
+#include <string>
+
+// The unit of every send and receive; 120 bytes of mtext travel.
+struct mqueuebuf {
+  long mtype;
+  char mtext[124];
+};
+constexpr int MQ_TEXT_BYTES = 120;
+
+int MQ_open(int num);
+int MQ_connect(int msgqid);
+// Sends a request of type 1 with code conn_id. 0 when sent, -1 on error
+// (a text longer than 118 characters is refused with a warning).
+int MQ_put(int msgqid, int conn_id, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
+// Waits for the next message of type conn_id; its code, or -1.
+int MQ_get(int msgqid, int conn_id, std::string& item);
+int MQ_clear(int msgqid, long index);
+int MQ_enable_alarm();
+int MQ_disable_alarm();
+void MQ_intrp(int sig);
+
+// Seconds before a silent queue ends the process (20); tests shorten it.
+void MQ_set_timeout(int seconds);
