@@ -51,6 +51,9 @@ struct RES_defobj {
   int* num = nullptr;
 };
 
+// The ids that have a row in the standard table, in table order.
+std::vector<res_type> RES_table_ids();
+
 int RES_fill_obj(RES_defobj* obj, const char* def, const char* env, const char* cmd,
                  DEF_convert cvt, void* out, int* num, int slot = 0);
 int RES_enter(RES_defobj* obj, res_type key);
@@ -65,7 +68,16 @@ const std::vector<RES_defobj>& RES_get_table();
 
 // ---- Conversion ----------------------------------------------------------
 
+// `out` by kind: int (CV_bool, CV_int), short, long (CV_long, CV_color),
+// float, const char* (CV_string, CV_device: the rest after the first
+// comma), std::string (CV_strcpy, CV_path), Domain (CV_region,
+// CV_domain). For CV_strings a table entry's `out` is a char** array
+// (free_parsed_array) and `num` its count.
 int RES_conv_data(const char* data, void* out, DEF_convert cvt);
+// Fills year, month, day, hour and minute of `date` from an hour text
+// (the fields it does not give stay NO_VALUE); what CV_hour hands to
+// FILE_set_time.
+int RES_parse_hour(const char* text, Date* date);
 int RES_set_device(const char* str);
 
 // ---- Help ----------------------------------------------------------------
