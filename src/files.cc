@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cstdlib>
@@ -230,25 +231,1128 @@ int FILE_overwrite(const char* filename, int flag) {
   return overwrite_answer(answer, flag == 2);
 }
 
-// ---- Not yet built -------------------------------------------------------
-int FILE_set_name(std::string&) { return 0; }
-int FILE_set_name(const char*) { return 0; }
-int FILE_set_key(int, const char*) { return 0; }
-int FILE_set_date(const Date*, std::string&) { return 0; }
-int FILE_hdr_set_date(const Date*, std::string&) { return 0; }
-int FILE_set_time(const Date&) { return 0; }
-int FILE_reset_time() { return 0; }
-int FILE_get_date(Date*) { return 0; }
-int FILE_set_file(const char*, std::string&) { return 0; }
-long FILE_set_current(const char*, std::string&) { return 0; }
-int FILE_get_file_only(const char*, std::string*) { return 0; }
-int FILE_list_file() { return 0; }
-int FILE_first(const Date&) { return 0; }
-int FILE_get_next(std::string&) { return 0; }
-long FILE_set_date_off(const Date&, long, std::string&) { return 0; }
-long FILE_num_hour() { return 0; }
-long FILE_get_skip() { return 0; }
-long FILE_get_offset() { return 0; }
-FILE_state_view FILE_state() { return {}; }
-const char* FILE_get_key(int) { return nullptr; }
+
+// ---- Conventions and templates -------------------------------------------
+
+namespace {
+
+void clear_date_time(Date& d) {
+  d.year = d.month = d.day = d.hour = d.min = NO_VALUE;
+}
+
+int item_unit(int n) { return n > 0 ? n : 1; }  // %0h counts as %1h
+
+long truncate_to(long value, long n) { return value / item_unit(static_cast<int>(n)) * item_unit(static_cast<int>(n)); }
+
+// The file period is the smallest step of any day, hour or minute item.
+void note_period(long step) {
+  if (st.late_off == NO_VALUE || step < st.late_off) st.late_off = step;
+}
+
+// A negative requested hour or minute -(O*100+S) means "truncate to S,
+// then add O"; a step of 0 counts as 1.
+int request_step(int req) {
+  int step = (-req) % 100;
+  return step > 0 ? step : 1;
+}
+bool is_step_request(int req) { return req < 0 && req != NO_VALUE; }
+
+long clock_period(int req, int n, long unit) {
+  return (is_step_request(req) ? request_step(req) : item_unit(n)) * unit;
+}
+long day_period(int req, int n) { return (is_step_request(req) ? -static_cast<long>(req) : item_unit(n)) * 86400L; }
+
+// Value of an hour or minute item; -1 when the date has none.
+int clock_value(int req, int value, int n) {
+  if (req >= 0) return static_cast<int>(truncate_to(req, n));
+  if (value < 0) return -1;
+  if (req == NO_VALUE) return static_cast<int>(truncate_to(value, n));
+  return static_cast<int>(truncate_to(value, request_step(req))) + (-req) / 100;
+}
+
+int day_value(int req, int value, int n) {
+  if (req >= 0) return req;
+  if (value < 0) return -1;
+  if (req == NO_VALUE) return static_cast<int>(truncate_to(value, n));
+  return static_cast<int>(truncate_to(value, -static_cast<long>(req)));
+}
+
+int month_value(int req, int value, int n) {
+  if (req >= 0) return req;
+  return value < 0 ? -1 : static_cast<int>(truncate_to(value, n));
+}
+
+void append_number(std::string& out, int value, int width) {
+  if (value < 0) {
+    out.append(static_cast<size_t>(width), '0');
+    return;
+  }
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%*.*d", width, width, value);
+  out += buf;
+}
+
+int store(int value) { return value < 0 ? NO_VALUE : value; }
+
+const char* directory_resource(char item) {
+  switch (item) {
+    case 'C': return "con_path";
+    case 'D': return "data_path";
+    case 'F': return "file_path";
+    case 'R': return "raw_path";
+    case 'G': return "grid_path";
+    case 'I': return "image_path";
+    case 'W': return "watch_path";
+    case 'T': return "text_path";
+    case 'M': return "model_path";
+    case 'S': return "sat_path";
+    default: return nullptr;
+  }
+}
+
+// The configured directory of a directory item, "." when not set.
+std::string directory_value(char item) {
+  const char* value = RES_get(directory_resource(item));
+  return (value != nullptr && value[0] != '\0') ? value : ".";
+}
+
+const std::string* key_text(int key) {
+  auto k = static_cast<unsigned char>(key);
+  return st.key_set[k] ? &st.keys[k] : nullptr;
+}
+
+void clear_keys() {
+  for (auto& k : st.keys) k.clear();
+  st.key_set.fill(false);
+  st.key_init = true;
+}
+
+// One template item: '%', an optional width, the item character, and for
+// %{name} the name.
+struct Item {
+  int n = 1;
+  bool has_n = false;
+  char kind = '\0';
+  std::string name;
+  size_t end = 0;  // template position after the item
+};
+
+Item read_item(const std::string& tmpl, size_t pos) {
+  Item item;
+  size_t i = pos + 1;
+  if (i < tmpl.size() && std::isdigit(static_cast<unsigned char>(tmpl[i]))) {
+    item.has_n = true;
+    item.n = 0;
+    while (i < tmpl.size() && std::isdigit(static_cast<unsigned char>(tmpl[i])))
+      item.n = item.n * 10 + (tmpl[i++] - '0');
+  }
+  if (i >= tmpl.size()) {
+    item.end = i;
+    return item;
+  }
+  item.kind = tmpl[i++];
+  if (item.kind == '{') {
+    size_t close = tmpl.find('}', i);
+    size_t stop = close == std::string::npos ? tmpl.size() : close;
+    item.name = tmpl.substr(i, stop - i);
+    i = close == std::string::npos ? stop : close + 1;
+  }
+  item.end = i;
+  return item;
+}
+
+// The directory part of a name the user gave, standing in for the
+// template's directory items: as many trailing components are cut off as
+// the data template has separators.
+bool extract_path(std::string& path) {
+  if (st.filename_type != 1 || !FILE_fullpath(st.filename.c_str())) return false;
+  int count = 0;
+  for (char c : st.conv)
+    if (c == '/' || c == ':') ++count;
+  const std::string& name = st.filename;
+  size_t found = std::string::npos;
+  for (size_t i = name.size(); i-- > 0 && count > 0;) {
+    if (name[i] == '/' || (i == 1 && name[1] == ':')) {
+      --count;
+      found = i;
+    }
+  }
+  if (found == std::string::npos) return false;
+  path = name.substr(0, found);
+  MESS_print(M_debugc, "Extracted path: %s\n", path.c_str());
+  return true;
+}
+
+class Expander {
+ public:
+  Expander(const Date& date, bool has_path, std::string path)
+      : date_(date), has_path_(has_path), path_(std::move(path)) {}
+
+  std::string run(const std::string& tmpl) {
+    for (size_t i = 0; i < tmpl.size();) {
+      char c = tmpl[i];
+      if (c == '%') {
+        Item item = read_item(tmpl, i);
+        write_item(item);
+        i = item.end;
+        continue;
+      }
+      if (c == ' ') out_ += '_';
+      else if (c != '{' && c != '}') out_ += c;
+      ++i;
+    }
+    return out_;
+  }
+
+ private:
+  void write_item(const Item& item) {
+    const Date& d = date_;
+    Date& fd = st.file_date;
+    const Date& set = st.set;
+    int n = item.n;
+    switch (item.kind) {
+      case '\0': break;
+      case '%': out_ += '%'; break;
+      case 'Y': write_year(n); break;
+      case 'y': write_short_year(n); break;
+      case 'm': {
+        int v = month_value(set.month, d.month, n);
+        append_number(out_, v, 2);
+        fd.month = store(v);
+        break;
+      }
+      case 'b': {
+        int v = month_value(set.month, d.month, n);
+        out_ += (v >= 1 && v <= 12) ? DATE_month_lower(v) : "xxx";
+        fd.month = store(v);
+        break;
+      }
+      case 'd': {
+        int v = day_value(set.day, d.day, n);
+        append_number(out_, v, 2);
+        fd.day = store(v);
+        note_period(day_period(set.day, n));
+        break;
+      }
+      case 'j': write_julian(n); break;
+      case 'h': {
+        int v = clock_value(set.hour, d.hour, n);
+        append_number(out_, v, 2);
+        fd.hour = store(v);
+        note_period(clock_period(set.hour, n, 3600));
+        break;
+      }
+      case 'n': {
+        int v = clock_value(set.min, d.min, n);
+        append_number(out_, v, 2);
+        fd.min = store(v);
+        note_period(clock_period(set.min, n, 60));
+        break;
+      }
+      case 'e': out_ += st.ext; break;
+      case '{': {
+        const char* value = RES_get(item.name.c_str());
+        out_ += has_path_ ? path_ : std::string(text_or_empty(value));
+        break;
+      }
+      default: write_other(item); break;
+    }
+  }
+
+  void write_year(int n) {
+    int v = st.set.year >= 0 ? st.set.year : date_.year < 0 ? -1 : static_cast<int>(truncate_to(date_.year, n));
+    append_number(out_, v, 4);
+    st.file_date.year = store(v);
+  }
+
+  void write_short_year(int n) {
+    int v = -1, full = NO_VALUE;
+    if (st.set.year >= 0) {
+      v = st.set.year % 100;
+      full = st.set.year;
+    } else if (date_.year >= 0) {
+      v = static_cast<int>(truncate_to(date_.year % 100, n));
+      full = date_.year / 100 * 100 + v;
+    }
+    append_number(out_, v, 2);
+    st.file_date.year = full;
+  }
+
+  void write_julian(int n) {
+    int day = day_value(st.set.day, date_.day, n);
+    int jday = -1;
+    if (day >= 0 && date_.month >= 1) DATE_monday_julian(date_.year, date_.month, day, &jday);
+    append_number(out_, jday, 3);
+    st.file_date.jday = store(jday);
+    st.file_date.month = date_.month;
+    st.file_date.day = st.set.day >= 0 ? st.set.day : date_.day;
+    note_period(day_period(st.set.day, n));
+  }
+
+  // Directory items and keys.
+  void write_other(const Item& item) {
+    if (directory_resource(item.kind) != nullptr) {
+      out_ += has_path_ ? path_ : directory_value(item.kind);
+      return;
+    }
+    const std::string* key = key_text(item.kind);
+    if (key == nullptr) {
+      out_ += '0';
+      return;
+    }
+    // A width beyond the key's length writes the whole key.
+    out_ += (item.has_n && item.n > 0) ? key->substr(0, static_cast<size_t>(item.n)) : *key;
+  }
+
+  const Date& date_;
+  bool has_path_;
+  std::string path_;
+  std::string out_;
+};
+
+bool read_text_line(FILE* f, std::string& line) {
+  line.clear();
+  int c;
+  while ((c = std::fgetc(f)) != EOF && c != '\n') line += static_cast<char>(c);
+  return c != EOF || !line.empty();
+}
+
+// Reads the key suffixes ":k=value" of a type, sets the keys and cuts the
+// type at the first one.
+void take_key_suffixes(std::string& type) {
+  size_t cut = std::string::npos;
+  for (size_t colon = type.find(':'); colon != std::string::npos; colon = type.find(':', colon + 1)) {
+    if (colon + 3 > type.size() || type[colon + 2] != '=') continue;
+    char key = type[colon + 1];
+    size_t end = type.find(':', colon + 3);
+    std::string value = type.substr(colon + 3, end == std::string::npos ? std::string::npos : end - colon - 3);
+    if (value.empty()) continue;
+    FILE_set_key(key, value.c_str());
+    MESS_print(M_debugd, "KEY: %c = %s\n", key, value.c_str());
+    if (cut == std::string::npos) cut = colon;
+  }
+  if (cut != std::string::npos) type.resize(cut);
+}
+
+std::string convention_file_name() {
+  const char* name = RES_get("name_conv");
+  if (name == nullptr || name[0] == '\0') name = "name_conv";
+  std::string full;
+  return FILE_add_path(RES_get("file_path"), name, full);
+}
+
+// Reads one convention line into the state; returns its type name (empty
+// for a line without fields).
+std::string read_convention(const std::string& line) {
+  st.conv.clear();
+  st.hconv.clear();
+  st.min_size = 0;
+  std::vector<std::string> fields;
+  size_t i = 0;
+  while (fields.size() < 4) {
+    while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) ++i;
+    if (i >= line.size()) break;
+    size_t start = i;
+    while (i < line.size() && !std::isspace(static_cast<unsigned char>(line[i]))) ++i;
+    fields.push_back(line.substr(start, i - start));
+  }
+  fields.resize(4);
+  st.conv = fields[1];
+  st.hconv = fields[2];
+  if (!st.hconv.empty() && st.hconv[0] == '-') st.hconv.clear();
+  st.min_size = std::strtol(fields[3].c_str(), nullptr, 10);
+  return fields[0];
+}
+
+// 1 when the convention line of `name` serves `type`.
+int match_convention(const std::string& type, const std::string& name) {
+  if (name.empty()) return 0;
+  if (stricmp(type.c_str(), name.c_str()) == 0) {
+    MESS_print(M_debuga, "File name match for: %s\n", type.c_str());
+    return 1;
+  }
+  if (strnicmp(type.c_str(), name.c_str(), static_cast<int>(name.size())) != 0) return 0;
+  size_t underscore = type.rfind('_');
+  if (underscore != std::string::npos) st.ext = type.substr(underscore + 1);
+  MESS_print(M_debuga, "File name partial match for: %s-%s ext: %s\n", type.c_str(), name.c_str(),
+             st.ext.c_str());
+  return 1;
+}
+
+}  // namespace
+
+int FILE_set_name(std::string& type) {
+  if (!st.key_init) clear_keys();
+  st.filename.clear();
+  if (stricmp(type.c_str(), "none") == 0) {
+    st.conv.clear();
+    return 0;
+  }
+  if (!type.empty() && type[0] == '@') {
+    st.conv = type.substr(1);
+    return 1;
+  }
+  take_key_suffixes(type);
+  std::string file = convention_file_name();
+  FILE_ptr conv_file(FILE_open(file.c_str(), "r"));
+  if (conv_file == nullptr || FILE_is_stdio(file.c_str())) {
+    MESS_print(M_warn, "FILE_set_name: No file name convention file: %s\n", file.c_str());
+    st.conv = type;
+    return 0;
+  }
+  MESS_print(M_debuga, "Opening name convention file: %s\n", file.c_str());
+  st.ext.clear();
+  std::string line;
+  while (read_text_line(conv_file.get(), line)) {
+    if (!line.empty() && line[0] == '#') continue;
+    if (match_convention(type, read_convention(line))) return 1;
+  }
+  st.conv = type;
+  st.hconv.clear();
+  st.min_size = 0;
+  MESS_print(M_debuga, "No file name conversion for: %s\n", type.c_str());
+  return 0;
+}
+
+int FILE_set_name(const char* type) {
+  std::string copy = text_or_empty(type);
+  return FILE_set_name(copy);
+}
+
+int FILE_set_key(int key, const char* str) {
+  if (!st.key_init) clear_keys();
+  auto k = static_cast<unsigned char>(key);
+  std::string text = text_or_empty(str);
+  if (text.size() > 29) text.resize(29);
+  for (char& c : text)
+    if (c == ' ') c = '_';
+  st.keys[k] = text;
+  st.key_set[k] = true;
+  return 0;
+}
+
+const char* FILE_get_key(int key) {
+  const std::string* text = key_text(key);
+  return text != nullptr ? text->c_str() : nullptr;
+}
+
+int FILE_set_date(const Date* datim, std::string& out_file) {
+  if (st.conv.empty()) {
+    out_file = st.filename.empty() ? "filename" : st.filename;
+    st.filename_type = 1;
+    return 1;
+  }
+  if (FILE_is_stdio(st.conv.c_str())) {
+    out_file = "-";
+    st.filename_type = 0;
+    return 1;
+  }
+  std::string path;
+  bool has_path = extract_path(path);
+  const std::string& tmpl = st.header == 1 ? st.hconv : st.conv;
+  st.late_off = NO_VALUE;
+  Date date = datim != nullptr ? *datim : st.file_date;
+  if (datim != nullptr) clear_date_time(st.file_date);
+  if (date.year == NO_VALUE && !st.filename.empty()) {
+    out_file = st.filename;
+    st.filename_type = 1;
+    return 1;
+  }
+  std::string built = Expander(date, has_path, path).run(tmpl);
+  out_file = built;
+  st.filename = built;
+  return 0;
+}
+
+int FILE_hdr_set_date(const Date* datim, std::string& out_file) {
+  Date date = datim != nullptr ? *datim : st.file_date;
+  // Without a convention the expansion would hand back the data file's
+  // own name: give no header-file name at all rather than that.
+  if (date.year == NO_VALUE) return 0;
+  if (st.conv.empty()) {
+    out_file.clear();
+    return 0;
+  }
+  st.header = 1;
+  FILE_set_date(&date, out_file);
+  st.header = 0;
+  return out_file.empty() ? 0 : 1;
+}
+
+int FILE_set_time(const Date& date) {
+  st.set = date;
+  return 0;
+}
+
+int FILE_reset_time() {
+  clear_date_time(st.set);
+  return 0;
+}
+
+int FILE_get_date(Date* date) {
+  if (date != nullptr) *date = st.file_date;
+  return 0;
+}
+
+FILE_state_view FILE_state() {
+  FILE_state_view view;
+  view.conv = st.conv;
+  view.hconv = st.hconv;
+  view.ext = st.ext;
+  view.filename = st.filename;
+  view.min_size = st.min_size;
+  view.late_off = st.late_off;
+  view.filename_type = st.filename_type;
+  view.set = st.set;
+  view.file_date = st.file_date;
+  return view;
+}
+
 void FILE_reset() { st = FileState{}; }
+
+// ---- Specifications ------------------------------------------------------
+
+namespace {
+
+bool is_digit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+
+// The digits at the start of text[pos, pos+width), or -1 when there are
+// none. A short field is read as far as its digits go.
+int leading_number(const std::string& text, size_t pos, size_t width) {
+  int value = -1;
+  for (size_t i = pos; i < text.size() && i < pos + width && is_digit(text[i]); ++i)
+    value = (value < 0 ? 0 : value * 10) + (text[i] - '0');
+  return value;
+}
+
+// Reads a requested date "YYYYMMDDhhmm" (as far as digits follow) into
+// `set`; each field moves the position by its full width.
+void read_requested_date(const std::string& text) {
+  struct Field {
+    int32_t Date::*field;
+    size_t width;
+  } fields[] = {{&Date::year, 4}, {&Date::month, 2}, {&Date::day, 2}, {&Date::hour, 2}, {&Date::min, 2}};
+  size_t pos = 0;
+  for (const Field& f : fields) {
+    if (pos >= text.size() || !is_digit(text[pos])) break;
+    st.set.*f.field = leading_number(text, pos, f.width);
+    pos += f.width;
+  }
+}
+
+void report_current(const std::string& name) { MESS_print(M_mess, "Current filename: %s\n", name.c_str()); }
+
+// Runs a given name against the data-file (or header-file) template,
+// putting the configured directories in and decoding the date.
+class Matcher {
+ public:
+  Matcher(const std::string& spec, const std::string& input)
+      : spec_(spec), in_(input), bare_(input.find('/') == std::string::npos) {}
+
+  std::string run(const std::string& tmpl) {
+    tmpl_ = tmpl;
+    st.late_off = NO_VALUE;
+    while (ti_ < tmpl_.size() && !done_) {
+      trace();
+      step();
+    }
+    MESS_print(M_debugd, "FILES:%s:%s:%d\n", spec_.c_str(), out_.c_str(), where_);
+    DATE_print(M_debug, &st.file_date);
+    return out_;
+  }
+
+ private:
+  enum { NOTHING = 0, DIRECTORY = 1, DATE_FIELD = 2, INPUT_ENDED = 3 };
+
+  void trace() {
+    MESS_print(M_debugd, "FILES:%s:%s:%s:%s:%s:%d\n", tmpl_.c_str() + ti_, in_.c_str() + ii_,
+               out_.c_str(), spec_.c_str(), out_.c_str(), where_);
+  }
+
+  void give_up() {
+    out_ += in_.substr(ii_);
+    ii_ = in_.size();
+    done_ = true;
+  }
+
+  void step() {
+    char c = tmpl_[ti_];
+    if (c == '*') return give_up();
+    if (c == '%') {
+      Item item = read_item(tmpl_, ti_);
+      size_t start = ti_;
+      ti_ = item.end;
+      return match_item(item, start);
+    }
+    if (c == '{') {
+      in_braces_ = true;
+      ++ti_;
+      return;
+    }
+    if (c == '}') {
+      in_braces_ = false;
+      where_ = DIRECTORY;
+      ++ti_;
+      return;
+    }
+    if (in_braces_) {
+      out_ += c;
+      ++ti_;
+      return;
+    }
+    match_literal(c);
+  }
+
+  void match_literal(char c) {
+    bool more = ii_ < in_.size();
+    if (where_ >= DIRECTORY && more && in_[ii_] == c) {
+      out_ += c;
+      ++ti_;
+      ++ii_;
+      if (ii_ == in_.size()) where_ = INPUT_ENDED;
+      return;
+    }
+    if (where_ >= DATE_FIELD && more) return give_up();
+    if (where_ == NOTHING && (!more || in_[ii_] != c)) return give_up();
+    out_ += c;
+    ++ti_;
+    if (more && (where_ >= DATE_FIELD || bare_)) ++ii_;
+  }
+
+  // Copies a date field of `width` characters and returns its number, or
+  // -1 (after giving up) when there is none.
+  int take_field(size_t width) {
+    int value = leading_number(in_, ii_, width);
+    if (value < 0) {
+      give_up();
+      return -1;
+    }
+    out_ += in_.substr(ii_, width);
+    ii_ = std::min(in_.size(), ii_ + width);
+    where_ = DATE_FIELD;
+    return value;
+  }
+
+  void match_item(const Item& item, size_t start) {
+    Date& fd = st.file_date;
+    const Date& set = st.set;
+    int v;
+    switch (item.kind) {
+      case '\0': return;
+      case '%': out_ += '%'; return;
+      case 'Y':
+        if ((v = take_field(4)) >= 0) fd.year = v;
+        return;
+      case 'y':
+        if ((v = take_field(2)) >= 0) fd.year = v < 50 ? 2000 + v : 1900 + v;
+        return;
+      case 'b': return match_month_name();
+      case 'm':
+        if ((v = take_field(2)) >= 0) fd.month = v;
+        return;
+      case 'd':
+        if ((v = take_field(2)) >= 0) fd.day = v;
+        note_period(day_period(set.day, item.n));
+        return;
+      case 'j':
+        if ((v = take_field(3)) >= 0) {
+          fd.jday = v;
+          DATE_julian_monday(fd.year, v, &fd.month, &fd.day);
+        }
+        note_period(day_period(set.day, item.n));
+        return;
+      case 'h':
+        if ((v = take_field(2)) >= 0) fd.hour = v;
+        note_period(clock_period(set.hour, item.n, 3600));
+        return;
+      case 'n':
+        if ((v = take_field(2)) >= 0) fd.min = v;
+        note_period(clock_period(set.min, item.n, 60));
+        return;
+      case 'e': return match_ext();
+      case '{': return;  // a named directory has nothing to match against
+      default:
+        if (directory_resource(item.kind) != nullptr) return match_directory(item, start);
+        return match_key(item);
+    }
+  }
+
+  void match_month_name() {
+    std::string name = in_.substr(ii_, 3);
+    int month = DATE_decode_month(name.c_str());
+    if (name.size() < 3 || month == 0) return give_up();
+    out_ += name;
+    ii_ += 3;
+    st.file_date.month = month;
+    where_ = DATE_FIELD;
+  }
+
+  // The extension: known, or learned from what stands before the rest of
+  // the template (the end of the name when the template ends here).
+  void match_ext() {
+    std::string rest = tmpl_.substr(ti_);
+    size_t at = rest.empty() ? in_.size() : in_.find(rest, ii_);
+    if (!st.ext.empty()) {
+      out_ += st.ext;
+      if (at != std::string::npos) ii_ = at;
+      return;
+    }
+    if (at == std::string::npos) return give_up();
+    st.ext = in_.substr(ii_, at - ii_);
+    out_ += st.ext;
+    ii_ = at;
+  }
+
+  void match_directory(const Item& item, size_t start) {
+    where_ = DIRECTORY;
+    if (!FILE_fullpath(in_.c_str())) {
+      out_ += directory_value(item.kind);
+      if (ti_ < tmpl_.size() && tmpl_[ti_] == '/') {
+        out_ += '/';
+        ++ti_;
+      }
+      return;
+    }
+    int count = 0;
+    for (size_t i = start; i < tmpl_.size(); ++i)
+      if (tmpl_[i] == '/' || tmpl_[i] == '\\' || tmpl_[i] == ':') ++count;
+    size_t found = std::string::npos;
+    for (size_t i = in_.size(); i-- > ii_ && count > 0;) {
+      if (in_[i] == '/' || (i == 1 && in_[1] == ':')) {
+        --count;
+        found = i;
+      }
+    }
+    if (found == std::string::npos) return;
+    out_ += in_.substr(ii_, found - ii_);
+    ii_ = found;
+  }
+
+  void match_key(const Item& item) {
+    const std::string* key = key_text(item.kind);
+    if (key == nullptr) return give_up();
+    std::string text = (item.has_n && item.n > 0) ? key->substr(0, static_cast<size_t>(item.n)) : *key;
+    out_ += text;
+    ii_ = std::min(in_.size(), ii_ + text.size());
+  }
+
+  std::string spec_, in_, tmpl_, out_;
+  bool bare_;
+  size_t ti_ = 0, ii_ = 0;
+  int where_ = NOTHING;
+  bool in_braces_ = false;
+  bool done_ = false;
+};
+
+}  // namespace
+
+int FILE_set_file(const char* file, std::string& out_file) {
+  std::string spec = text_or_empty(file);
+  clear_date_time(st.file_date);
+  size_t hash = spec.size() > 1 ? spec.find('#', 1) : std::string::npos;
+  if (hash != std::string::npos) {
+    read_requested_date(spec.substr(hash + 1));
+    spec.resize(hash);
+  }
+  st.file_date = st.set;
+  if (stricmp(spec.c_str(), "exit") == 0) KIV_exit(0);
+  if (!spec.empty() && spec[0] == '@') {
+    st.filename_type = 1;
+    out_file = spec.substr(1);
+    return 0;
+  }
+  if (FILE_is_stdio(spec.c_str()) || (!st.conv.empty() && FILE_is_stdio(st.conv.c_str()))) {
+    out_file = "-";
+    return 0;
+  }
+  if (st.conv.empty()) {
+    out_file = spec;
+    st.filename = spec;
+    st.filename_type = 1;
+    return 0;
+  }
+  if (spec[0] == '#' || starts_with_i(spec, "cu") || starts_with_i(spec, "la")) {
+    std::string expr = starts_with_i(spec, "cu") ? spec.substr(2) : spec;
+    FILE_set_current(expr.c_str(), out_file);
+    report_current(out_file);
+    return 0;
+  }
+  if (stricmp(spec.c_str(), "none") == 0 || (FILE_fullpath(st.conv.c_str()) && FILE_fullpath(spec.c_str()))) {
+    out_file = spec;
+    return 0;
+  }
+  const std::string& tmpl = st.header == 1 ? st.hconv : st.conv;
+  out_file = Matcher(text_or_empty(file), spec).run(tmpl);
+  return 0;
+}
+
+// ---- Current and latest files --------------------------------------------
+
+namespace {
+
+long seconds_of(Date d) { return DATE_num_sec(&d); }
+
+Date date_of(long secs) {
+  Date d;
+  DATE_get_gmdate(&secs, &d);
+  return d;
+}
+
+// The step of a latest-file search: the file period, or a fixed day and a
+// bit when the template has none, so the search always moves on.
+long search_step() { return st.late_off > 0 ? st.late_off : 100000L; }
+
+// Reads a base date "YYYYMMDDhhmm" as far as digits follow, from `pos` on,
+// and moves `pos` past its digits. Missing month and day are the first,
+// missing hour and minute 0.
+long read_base_date(const std::string& text, size_t& pos) {
+  Date d;
+  d.sec = 0;
+  struct Field {
+    int32_t Date::*field;
+    size_t width;
+    int missing;
+  } fields[] = {{&Date::year, 4, 0}, {&Date::month, 2, 1}, {&Date::day, 2, 1}, {&Date::hour, 2, 0}, {&Date::min, 2, 0}};
+  for (const Field& f : fields) {
+    size_t start = pos;
+    int value = 0;
+    while (pos < text.size() && pos - start < f.width && is_digit(text[pos])) value = value * 10 + (text[pos++] - '0');
+    d.*f.field = pos > start ? value : f.missing;
+  }
+  return seconds_of(d);
+}
+
+// Moves the base back to the latest time, not after it, at which the
+// requested month, day, hour and minute hold.
+long apply_requested(long t) {
+  const Date& set = st.set;
+  Date d = date_of(t);
+  if (set.month >= 0) {
+    if (d.month < set.month) d.year -= 1;
+    d.month = set.month;
+    t = seconds_of(d);
+  }
+  if (set.day >= 0) {
+    d = date_of(t);
+    if (d.day < set.day) {
+      d.month -= 1;
+      if (d.month < 1) {
+        d.month = 12;
+        d.year -= 1;
+      }
+    }
+    d.day = set.day;
+    t = seconds_of(d);
+  }
+  if (set.hour >= 0) {
+    d = date_of(t);
+    if (d.hour < set.hour) d = date_of(t - 86400);
+    d.hour = set.hour;
+    t = seconds_of(d);
+  }
+  if (set.min >= 0) {
+    d = date_of(t);
+    if (d.min < set.min) d = date_of(t - 3600);
+    d.min = set.min;
+    t = seconds_of(d);
+  }
+  return t;
+}
+
+int read_number(const std::string& text, size_t& pos) {
+  int value = 0;
+  while (pos < text.size() && is_digit(text[pos])) value = value * 10 + (text[pos++] - '0');
+  return value;
+}
+
+// Reads a sign: +1 later, -1 earlier (the default).
+int read_sign(const std::string& text, size_t& pos) {
+  if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) return text[pos++] == '+' ? 1 : -1;
+  return -1;
+}
+
+// Reads "[days d] hours [: minutes]" when a digit follows; returns false
+// when there is no offset.
+bool read_offset(const std::string& text, size_t& pos, int& days, int& hours, int& mins) {
+  days = hours = mins = 0;
+  if (pos >= text.size() || !is_digit(text[pos])) return false;
+  bool with_days = text.find_first_of("dD", pos) != std::string::npos;
+  if (with_days) {
+    days = read_number(text, pos);
+    if (pos >= text.size() || (text[pos] != 'd' && text[pos] != 'D')) return true;
+    ++pos;
+  }
+  hours = read_number(text, pos);
+  if (pos < text.size() && text[pos] == ':') {
+    ++pos;
+    mins = read_number(text, pos);
+  }
+  return true;
+}
+
+bool is_char_i(const std::string& text, size_t pos, char lower) {
+  return pos < text.size() && std::tolower(static_cast<unsigned char>(text[pos])) == lower;
+}
+
+// The latest-file search: "l", "a", "#count". Steps by the file period
+// until a file larger than the minimum size is found.
+long search_latest(const std::string& text, size_t& pos, int sign, long t, std::string& out) {
+  ++pos;
+  if (is_char_i(text, pos, 'a')) ++pos;
+  int tries = 500;
+  if (pos < text.size() && text[pos] == '#') {
+    ++pos;
+    if (pos < text.size() && is_digit(text[pos])) tries = read_number(text, pos);
+  }
+  int tried = 0;
+  for (; tried < tries; ++tried) {
+    Date d = date_of(t);
+    MESS_print(M_debug, "LATE:%d %d %d %d %d\n", d.year, d.month, d.day, d.hour, d.min);
+    int literal = FILE_set_date(&d, out);
+    MESS_print(M_debug, "LATE: %s\n", out.c_str());
+    if (FILE_size(out.c_str()) > st.min_size) break;
+    t += sign * search_step();
+    if (literal != 0) break;  // the name does not follow the date
+  }
+  MESS_print(M_debug, "LATEST: %s %s %d\n", text.c_str(), out.c_str(), tried);
+  return t;
+}
+
+long current_base(const std::string& expr, size_t& pos) {
+  if (!expr.empty() && expr[0] == '#') {
+    pos = 1;
+    return read_base_date(expr, pos);
+  }
+  const char* env = std::getenv("kivcurtime");
+  if (env != nullptr && env[0] != '\0') {
+    std::string base = env[0] == '#' ? env + 1 : env;
+    size_t at = 0;
+    return read_base_date(base, at);
+  }
+  return DATE_get_time(nullptr);
+}
+
+}  // namespace
+
+long FILE_set_current(const char* cur, std::string& filename) {
+  std::string expr = cur != nullptr ? cur : "la";
+  st.filename_type = 0;
+  size_t pos = 0;
+  long t = apply_requested(current_base(expr, pos));
+  int sign = read_sign(expr, pos);
+  bool reread = false;
+  int days, hours, mins;
+  if (read_offset(expr, pos, days, hours, mins)) {
+    t += sign * (days * 86400L + hours * 3600L + mins * 60L);
+    MESS_print(M_debug, "CUR1:%d %d %d %d\n", sign, days, hours, mins);
+    MESS_print(M_debug, "CUR1:%s %ld\n", expr.c_str() + pos, t);
+    reread = true;
+  }
+  // After an offset or a search the sign of the next part is read anew.
+  if (reread) sign = read_sign(expr, pos);
+  if (is_char_i(expr, pos, 'l')) {
+    t = search_latest(expr, pos, sign, t, filename);
+    sign = read_sign(expr, pos);
+  }
+  if (read_offset(expr, pos, days, hours, mins)) {
+    t += sign * (days * 86400L + hours * 3600L + mins * 60L);
+    MESS_print(M_debug, "CUR2:%d %d %d %d\n", sign, days, hours, mins);
+    MESS_print(M_debug, "CUR2:%ld\n", t);
+  }
+  Date d = date_of(t);
+  MESS_print(M_debug, "%d %d %d %d\n", d.year, d.month, d.day, d.hour);
+  FILE_set_date(&d, filename);
+  return st.late_off > 0 ? t - t % st.late_off : t;
+}
+
+// ---- Selection and series ------------------------------------------------
+
+namespace {
+
+// Quotes a text for the shell unless it is made of harmless characters.
+std::string shell_quoted(const std::string& text) {
+  bool plain = !text.empty();
+  for (char c : text)
+    if (!std::isalnum(static_cast<unsigned char>(c)) && std::strchr("_./-+,:=@%", c) == nullptr) plain = false;
+  if (plain) return text;
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+// The listing pattern of a template item: wildcards stay active, every
+// text taken from resources, keys or the extension is quoted.
+std::string list_item(const Item& item) {
+  switch (item.kind) {
+    case '\0': return "";
+    case '%': return "%";
+    case 'e': return st.ext.empty() ? "*" : shell_quoted(st.ext);
+    case 'Y': return "?[0-9]??";
+    case 'y': case 'm': case 'd': case 'h': case 'n': return "[0-9]?";
+    case 'b': return "?[a-z]?";
+    case 'j': return "?[0-9]?";
+    case '{': return shell_quoted(text_or_empty(RES_get(item.name.c_str())));
+    default: break;
+  }
+  if (directory_resource(item.kind) != nullptr) return shell_quoted(directory_value(item.kind));
+  const std::string* key = key_text(item.kind);
+  if (key != nullptr) return shell_quoted(*key);
+  return item.has_n ? std::string(static_cast<size_t>(item_unit(item.n)), '?') : "*";
+}
+
+// The template as a shell pattern. Blanks separate words, the template's
+// own '*' and '?' stay wildcards; any other special character is quoted.
+std::string list_pattern(const std::string& tmpl) {
+  std::string pattern;
+  for (size_t i = 0; i < tmpl.size();) {
+    char c = tmpl[i];
+    if (c == '%') {
+      Item item = read_item(tmpl, i);
+      pattern += list_item(item);
+      i = item.end;
+      continue;
+    }
+    ++i;
+    if (c == '{' || c == '}') continue;
+    if (c == ' ' || c == '*' || c == '?') pattern += c;
+    else pattern += shell_quoted(std::string(1, c));
+  }
+  return pattern;
+}
+
+// Hours, ':' and minutes ("6", "6:30", ":30", "-0:30") in seconds; the
+// minutes take the sign of the hours.
+long read_span(const char* text) {
+  std::string s = text_or_empty(text);
+  size_t pos = 0;
+  while (pos < s.size() && std::isspace(static_cast<unsigned char>(s[pos]))) ++pos;
+  bool negative = pos < s.size() && s[pos] == '-';
+  if (pos < s.size() && (s[pos] == '-' || s[pos] == '+')) ++pos;
+  long hours = read_number(s, pos);
+  long mins = 0;
+  if (pos < s.size() && s[pos] == ':') {
+    ++pos;
+    mins = read_number(s, pos);
+  }
+  long span = hours * 3600 + mins * 60;
+  return negative ? -span : span;
+}
+
+int show_current(const char* expr, std::string* outfile) {
+  FILE_set_current(expr, st.filename);
+  if (outfile != nullptr) *outfile = st.filename;
+  if (!FILE_exist(st.filename.c_str())) return 0;
+  report_current(st.filename);
+  return 1;
+}
+
+// The user's answer at the file prompt.
+void take_answer(const std::string& answer) {
+  if (stricmp(answer.c_str(), "exit") == 0) KIV_exit(0);
+  if (stricmp(answer.c_str(), "list") == 0) {
+    FILE_list_file();
+    return;
+  }
+  bool current = starts_with_i(answer, "cu");
+  if (current || starts_with_i(answer, "la") || (!answer.empty() && answer[0] == '#')) {
+    FILE_set_current(current ? answer.c_str() + 2 : answer.c_str(), st.filename);
+    report_current(st.filename);
+    return;
+  }
+  FILE_set_file(answer.c_str(), st.filename);
+}
+
+}  // namespace
+
+int FILE_list_file() {
+  std::string command = "ls -x " + list_pattern(st.conv);
+  MESS_print(M_debug, "SEARCH: %s\n", command.c_str());
+  std::fflush(nullptr);
+  int status = std::system(command.c_str());
+  (void)status;  // the shell reports its own failures
+  return 0;
+}
+
+int FILE_get_file_only(const char* prompt, std::string* outfile) {
+  std::vector<std::string> names = RES_getvals("filename");
+  if (!names.empty()) {
+    if (stricmp(names[0].c_str(), "list") == 0) {
+      FILE_list_file();
+      KIV_exit(0);
+    }
+    FILE_set_file(names[0].c_str(), st.filename);
+    if (outfile != nullptr) *outfile = st.filename;
+    return FILE_exist(st.filename.c_str());
+  }
+  const char* current = RES_get("current");
+  if (current != nullptr) return show_current(current, outfile);
+  if (FLAG_batch() > 0) return show_current("la", outfile);
+
+  MESS_print(M_print, "List of available files:\n");
+  FILE_list_file();
+  MESS_print(M_print, "\n");
+  std::string answer;
+  KIV_prompts(prompt != nullptr ? prompt : "Enter the filename: ", answer, 79);
+  st.filename_type = 1;
+  take_answer(answer);
+  if (outfile != nullptr) *outfile = st.filename;
+  return FILE_exist(st.filename.c_str());
+}
+
+long FILE_num_hour() {
+  const char* value = RES_get("num_hour");
+  return value == nullptr ? st.def_hours : read_span(value);
+}
+
+long FILE_get_skip() {
+  const char* value = RES_get("num_hour");
+  const char* comma = value != nullptr ? std::strchr(value, ',') : nullptr;
+  return comma == nullptr ? st.late_off : read_span(comma + 1);
+}
+
+long FILE_get_offset() { return st.late_off > 0 ? st.late_off : 100000L; }
+
+int FILE_first(const Date& datim) {
+  st.files = RES_getvals("filename");
+  st.numfile = static_cast<int>(st.files.size());
+  if (st.numfile > 0 && (starts_with_i(st.files[0], "la") || starts_with_i(st.files[0], "cu"))) st.numfile = 0;
+  st.file_ind = 0;
+  st.first_date = datim;
+  st.num_hour = FILE_num_hour();
+  st.skip = FILE_get_skip();
+  st.offset = FILE_get_offset();
+  if (st.skip > 0 && st.skip >= st.offset) st.offset *= st.skip / st.offset;
+  st.secs = 0;
+  if (st.num_hour < 0) {
+    // The largest multiple of the step not after the span.
+    long steps = st.num_hour / st.offset;
+    if (steps * st.offset > st.num_hour) --steps;
+    st.secs = steps * st.offset;
+  }
+  st.nsecs = st.secs;
+  return 0;
+}
+
+long FILE_set_date_off(const Date& datim, long offset, std::string& out_file) {
+  Date d = date_of(seconds_of(datim) + offset);
+  MESS_print(M_debug, " in: ");
+  DATE_print(M_debug, &datim);
+  MESS_print(M_debug, "out: ");
+  DATE_print(M_debug, &d);
+  FILE_set_date(&d, out_file);
+  MESS_print(M_debugc, "NEXT: %d %d %d %d %d %s\n", d.year, d.month, d.day, d.hour, d.min, out_file.c_str());
+  return offset / FILE_get_offset();
+}
+
+int FILE_get_next(std::string& file) {
+  if (st.numfile > 1 || (st.numfile == 1 && st.num_hour == 0)) {
+    if (st.file_ind >= st.numfile) return 0;
+    FILE_set_file(st.files[static_cast<size_t>(st.file_ind++)].c_str(), file);
+    return 1;
+  }
+  if (st.num_hour < 0 ? st.nsecs > 0 : st.nsecs > st.num_hour) return 0;
+  if (st.num_hour == 0) file = st.filename;
+  else FILE_set_date_off(st.first_date, st.nsecs, file);
+  st.nsecs += st.offset;
+  return 1;
+}
