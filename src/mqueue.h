@@ -11,7 +11,11 @@ struct mqueuebuf {
 };
 constexpr int MQ_TEXT_BYTES = 120;
 
+// The existing queue keyed `num` (never created); -1 on failure, with
+// errno ENOENT when there is no such queue.
 int MQ_open(int num);
+// The handshake; the connection number, or -1 (also for a number that
+// cannot address replies, i.e. one below 1).
 int MQ_connect(int msgqid);
 // Sends a request of type 1 with code conn_id. 0 when sent, -1 on error
 // (a text longer than 118 characters is refused with a warning).
@@ -25,3 +29,5 @@ void MQ_intrp(int sig);
 
 // Seconds before a silent queue ends the process (20); tests shorten it.
 void MQ_set_timeout(int seconds);
+// Back to the start-up state: no queue, the default time-out, no alarm.
+void MQ_reset();
