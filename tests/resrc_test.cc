@@ -18,9 +18,11 @@
 #include "src/def_read.h"
 #include "src/files.h"
 #include "src/flag.h"
+#include "src/mqueue.h"
 #include "src/mess.h"
 #include "src/string.h"
 #include "src/system.h"
+#include "tests/loop_window.h"
 
 namespace {
 
@@ -45,6 +47,7 @@ void reset_all() {
   FLAG_state_reset();
   FILE_reset();
   DATE_reset();
+  MQ_reset();
   for (const char* name : kEnvNames) unsetenv(name);
 }
 
@@ -696,6 +699,86 @@ TEST_F(ResTest, InstanceNameQualifiesFileLines) {
   decode({"-df", dir_.string(), "-name", "run2"});
   EXPECT_EQ("/run2", get("file_path"));
   EXPECT_EQ("run2", get("name"));
+}
+
+// ---- Loop windows --------------------------------------------------------
+
+TEST_F(ResTest, MissingWindowIsReportedAndSkipped) {
+  int number;
+  {
+    LoopWindow gone;
+    number = gone.number();
+  }
+  write_file("kiv.cfg", "*hour 7\n");
+  std::string entry = "#" + std::to_string(number);
+  testing::internal::CaptureStderr();
+  decode({"-df", entry + ":" + dir_.string()});
+  EXPECT_EQ("VAVuzar window: " + std::to_string(number) +
+                " not running or no message queue exists\n",
+            testing::internal::GetCapturedStderr());
+  EXPECT_EQ("7", get("hour"));
+}
+
+TEST_F(ResTest, WindowDialogue) {
+  LoopWindow::Options options;
+  options.raw["hour"] = {"!unknown", "\n", ""};
+  LoopWindow window({{"file_path", "/win"}, {"data_path", "/win"}}, options);
+  setenv("kivfile", "/env", 1);
+  write_file("kiv.cfg", "*raw_path /file\n");
+  MQ_set_timeout(5);
+  decode({"-df", dir_.string() + ":#" + std::to_string(window.number()), "-dp", "/cl", "-zz", "1",
+          "f1"});
+  ASSERT_TRUE(window.wait_for_requests(1));
+  std::vector<std::string> requests = window.requests();
+  ASSERT_GE(requests.size(), 26u);
+  EXPECT_EQ(-1, window.codes()[0]);  // the handshake
+  EXPECT_EQ("query res help", requests[1]);
+  EXPECT_EQ("query res filename", requests[24]);
+  // The window's values beat the file, environment and command line beat
+  // the window; values the window lacks are handed to it.
+  EXPECT_EQ("/env", get("file_path"));
+  EXPECT_EQ("/cl", get("data_path"));
+  EXPECT_EQ("/file", get("raw_path"));
+  EXPECT_EQ(kAbsent, get("hour"));
+  // Keyed options only: neither the free zz nor the positional file.
+  const std::vector<std::string> sets = {"raw_path /file", "data_path /cl"};
+  EXPECT_EQ(sets, window.sets());
+  EXPECT_TRUE(window.quit_received());
+  EXPECT_EQ("quit", requests.back());
+}
+
+TEST_F(ResTest, WindowFailures) {
+  struct Case { LoopWindow::Mode mode; std::string message; };
+  const Case cases[] = {
+      {LoopWindow::Mode::refuse, "VAVuzar window: %d unable to connect\n"},
+      {LoopWindow::Mode::not_running, "VAVuzar not running!\n"},
+  };
+  for (const Case& c : cases) {
+    reset_all();
+    LoopWindow window(c.mode);
+    MQ_set_timeout(5);
+    std::string number = std::to_string(window.number());
+    testing::internal::CaptureStderr();
+    decode({"-df", "#" + number, "-fp", "/cl"});
+    std::string err = testing::internal::GetCapturedStderr();
+    std::string expected = c.message;
+    if (size_t at = expected.find("%d"); at != std::string::npos) expected.replace(at, 2, number);
+    EXPECT_NE(std::string::npos, err.find(expected)) << err;
+    EXPECT_EQ("/cl", get("file_path"));
+  }
+}
+
+TEST_F(ResTest, SilentWindowEndsTheProcess) {
+  // The window lives in this process, so its queue is removed here even
+  // though the forked client ends without cleaning up.
+  GTEST_FLAG_SET(death_test_style, "fast");
+  LoopWindow window(LoopWindow::Mode::silent);
+  std::string entry = "#" + std::to_string(window.number());
+  auto run = [&] {
+    MQ_set_timeout(1);
+    decode({"-df", entry});
+  };
+  EXPECT_EXIT(run(), testing::ExitedWithCode(EXIT_QUEUE_TIMEOUT), "Queue not responding!!");
 }
 
 }  // namespace
