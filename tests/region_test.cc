@@ -244,7 +244,9 @@ TEST_F(RegionTest, SetParamsReportsTheFailingItem) {
     EXPECT_EQ(DOM_set_params(static_cast<int>(argv.size()), argv.data(), &d, k[0], k[1], k[2],
                              k[3], k[4], k[5], k[6], k[7]),
               c.result);
-    if (c.result == -1) EXPECT_EQ(d.nx, 1234);  // untouched
+    if (c.result == -1) {
+      EXPECT_EQ(d.nx, 1234);  // untouched
+    }
   }
 }
 
@@ -397,7 +399,9 @@ TEST_F(RegionTest, SelfReferenceEndsAsInvalid) {
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(err, c.result == -1 ? "DOM_decode: Invalid plot domain\n" : "");
     EXPECT_EQ(FLAG_get(FLAG_DOMAIN), c.result);
-    if (c.result == 2) EXPECT_FLOAT_EQ(d.clat, 40);
+    if (c.result == 2) {
+      EXPECT_FLOAT_EQ(d.clat, 40);
+    }
     // The bound is per decoding: a fresh one starts from the top again.
     write("kiv.reg", "ok OK 1 40,-100\n");
     EXPECT_EQ(DOM_decode("ok", &d), 2);
