@@ -661,12 +661,19 @@ struct Decoder {
     DEF_close();
   }
 
+  // A request the queue refused (too long) gets no reply, so it is never
+  // waited for.
+  bool request(const std::string& text) {
+    return MQ_put(window.qid, window.conn, "%s", text.c_str()) == 0;
+  }
+
   void query_window() {
     int pending = 0;
+    std::vector<bool> asked(count, false);
     for (int i = 0; i < count; ++i)
-      if (has_name(table[i])) MQ_put(window.qid, window.conn, "query res %s", table[i].def);
+      if (has_name(table[i])) asked[i] = request(std::string("query res ") + table[i].def);
     for (int i = 0; i < count; ++i) {
-      if (!has_name(table[i])) continue;
+      if (!asked[i]) continue;
       bool arrived = false;
       std::string text;
       int code;
@@ -677,10 +684,9 @@ struct Decoder {
         arrived = true;
       }
       const res_obj* node = find_node(table[i].def);
-      if (!arrived && node != nullptr && node->has_data) {
-        MQ_put(window.qid, window.conn, "set res %s %s", table[i].def, node->data.c_str());
+      if (!arrived && node != nullptr && node->has_data &&
+          request(std::string("set res ") + table[i].def + " " + node->data))
         ++pending;
-      }
       if (code == -3) MESS_print(M_warn, "VAVuzar not running!\n");
     }
     for (; pending > 0; --pending) drain_replies(window);
@@ -769,8 +775,8 @@ struct Decoder {
     }
     RES_new(idx, entry.def, opt.value, entry.cvt);
     if (window.active()) {
-      MQ_put(window.qid, window.conn, "set res %s %s", entry.def, opt.value ? opt.value : "");
-      drain_replies(window);
+      std::string set = std::string("set res ") + entry.def + " " + (opt.value ? opt.value : "");
+      if (request(set)) drain_replies(window);
     }
     return i + (opt.took_next ? 1 : 0);
   }
@@ -809,8 +815,7 @@ struct Decoder {
   // Phase 6.
   void close_window() {
     if (!window.active()) return;
-    MQ_put(window.qid, window.conn, "quit");
-    drain_replies(window);
+    if (request("quit")) drain_replies(window);
     window = Window{};
   }
 

@@ -747,6 +747,19 @@ TEST_F(ResTest, WindowDialogue) {
   EXPECT_EQ("quit", requests.back());
 }
 
+TEST_F(ResTest, OverlongRequestIsNotAwaited) {
+  LoopWindow window;
+  MQ_set_timeout(5);
+  std::string long_path = "/" + std::string(150, 'p');
+  testing::internal::CaptureStderr();
+  decode({"-df", "#" + std::to_string(window.number()), "-fp", long_path, "-dp", "/d"});
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(long_path, get("file_path"));
+  const std::vector<std::string> sets = {"data_path /d"};
+  EXPECT_EQ(sets, window.sets());
+  EXPECT_TRUE(window.quit_received());
+}
+
 TEST_F(ResTest, WindowFailures) {
   struct Case { LoopWindow::Mode mode; std::string message; };
   const Case cases[] = {
