@@ -93,7 +93,9 @@ TEST_F(MqueueTest, QueryAndReplies) {
   };
   std::string item;
   for (const Case& c : cases) {
-    if (c.request != nullptr) EXPECT_EQ(MQ_put(qid, conn, "%s", c.request), 0);
+    if (c.request != nullptr) {
+      EXPECT_EQ(MQ_put(qid, conn, "%s", c.request), 0);
+    }
     EXPECT_EQ(MQ_get(qid, conn, item), c.code);
     EXPECT_EQ(item, c.text);
   }
