@@ -445,7 +445,9 @@ int convert_into(const char* data, void* out, DEF_convert cvt) {
         *static_cast<long*>(out) = clamp_to<long>(std::strtoll(data, nullptr, 10));
       break;
     case CV_float: *static_cast<float*>(out) = std::strtof(data, nullptr); break;
-    case CV_color: *static_cast<long*>(out) = clamp_to<long>(std::strtoll(data, nullptr, 10)); break;
+    case CV_color:
+      *static_cast<long*>(out) = clamp_to<long>(std::strtoll(data, nullptr, 10));
+      break;
     case CV_string: *static_cast<const char**>(out) = data; break;
     case CV_strcpy: *static_cast<std::string*>(out) = data; break;
     case CV_path: convert_path(data, static_cast<std::string*>(out)); break;
@@ -713,7 +715,8 @@ struct Decoder {
   // Phase 3: resource files, loop windows and tags in list order.
   void search_list() {
     const char* value = RES_get("default");
-    std::vector<std::string> entries = parse_string(std::string(value ? value : kDefaultSearchList), ':');
+    std::string list = value != nullptr ? value : kDefaultSearchList;
+    std::vector<std::string> entries = parse_string(list, ':');
     if (entries.empty()) entries.emplace_back();
     DEF_clr_tag();
     for (const std::string& entry : entries) {
