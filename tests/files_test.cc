@@ -80,6 +80,43 @@ int run_with_stdin(const std::string& input, Body body) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Runs `body` in a child whose standard input holds `input` and whose
+// standard output goes to `out_path` (nullptr: /dev/null); the text
+// `body` returns comes back. `status` gets the exit status.
+template <typename Body>
+std::string run_child(const std::string& input, Body body, int* status = nullptr,
+                      const char* out_path = nullptr) {
+  char tmpl[] = "/tmp/files_stdin.XXXXXX";
+  int fd = ::mkstemp(tmpl);
+  if (fd < 0) return "mkstemp failed";
+  if (::write(fd, input.data(), input.size()) != static_cast<ssize_t>(input.size())) return "write";
+  ::close(fd);
+  int pipe_fds[2];
+  if (::pipe(pipe_fds) != 0) return "pipe failed";
+  std::fflush(nullptr);
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(pipe_fds[0]);
+    if (std::freopen(tmpl, "r", stdin) == nullptr) ::_exit(99);
+    if (std::freopen(out_path != nullptr ? out_path : "/dev/null", "w", stdout) == nullptr) ::_exit(98);
+    std::string text = body();
+    std::fflush(nullptr);
+    if (::write(pipe_fds[1], text.data(), text.size()) < 0) ::_exit(97);
+    ::_exit(0);
+  }
+  ::close(pipe_fds[1]);
+  std::string text;
+  char buf[256];
+  ssize_t n;
+  while ((n = ::read(pipe_fds[0], buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
+  ::close(pipe_fds[0]);
+  int wait_status = 0;
+  ::waitpid(pid, &wait_status, 0);
+  ::unlink(tmpl);
+  if (status != nullptr) *status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+  return text;
+}
+
 std::string home_dir() {
   const struct passwd* pw = ::getpwuid(::getuid());
   return pw != nullptr && pw->pw_dir != nullptr ? pw->pw_dir : "";
@@ -305,6 +342,593 @@ TEST_F(FilesTest, OverwriteAnswers) {
     EXPECT_EQ(flag2, c.with_append) << "answer '" << c.answer << "'";
     EXPECT_EQ(flag1, c.without_append) << "answer '" << c.answer << "'";
   }
+}
+
+
+// ---- Conventions and templates -------------------------------------------
+
+Date make_date(int year, int month, int day, int hour, int min = 0) {
+  Date d;
+  d.year = year;
+  d.month = month;
+  d.day = day;
+  d.hour = hour;
+  d.min = min;
+  d.sec = 0;
+  return d;
+}
+
+void set_resource(const char* name, const std::string& value) {
+  RES_new(NO_VALUE, name, value.c_str(), CV_string);
+}
+
+// Writes a convention file in the test directory and points file_path at
+// it.
+class ConventionTest : public FilesTest {
+ protected:
+  void use_conventions(const std::string& text, const char* name = "name_conv") {
+    write_file(name, text);
+    set_resource("file_path", dir_);
+    if (std::string(name) != "name_conv") set_resource("name_conv", name);
+  }
+};
+
+TEST_F(ConventionTest, TypesMatchTheFirstFittingLine) {
+  struct Case {
+    const char* file;
+    const char* type;
+    int result;
+    const char* conv;
+    const char* hconv;
+    const char* ext;
+    long min_size;
+  } cases[] = {
+      {"sa_first", "sat", 1, "%R/sa_%Y.x", "", "", 0},
+      {"sa_first", "SA", 1, "%R/sa_%Y.x", "", "", 0},
+      {"sat_only", "sat_ir", 1, "%S/%Y%m%d%h_%e.sat", "%C/%Y.h", "ir", 100},
+      {"sat_only", "sat", 1, "%S/%Y%m%d%h_%e.sat", "%C/%Y.h", "", 100},
+      {"sat_only", "zzz", 0, "zzz", "", "", 0},
+      {"sat_only", "raw:x=abc def", 1, "%R/%x_%Y.raw", "", "", 0},
+      {"sat_only", "none", 0, "", "", "", 0},
+      {"missing_file", "raw", 0, "raw", "", "", 0},
+  };
+  write_file("sa_first", "# comment line\n\nsa %R/sa_%Y.x -\nsat %R/sat_%Y.x - 9\n");
+  write_file("sat_only", "sat %S/%Y%m%d%h_%e.sat %C/%Y.h 100\nraw %R/%x_%Y.raw\n");
+  set_resource("file_path", dir_);
+  for (const Case& c : cases) {
+    FILE_reset();
+    set_resource("name_conv", c.file);
+    std::string type = c.type;
+    EXPECT_EQ(FILE_set_name(type), c.result) << c.type;
+    FILE_state_view v = FILE_state();
+    EXPECT_EQ(v.conv, c.conv) << c.type;
+    EXPECT_EQ(v.hconv, c.hconv) << c.type;
+    EXPECT_EQ(v.ext, c.ext) << c.type;
+    EXPECT_EQ(v.min_size, c.min_size) << c.type;
+  }
+  std::string type = "raw:x=abc def:y=2";
+  FILE_set_name(type);
+  EXPECT_EQ(type, "raw");  // cut at the first key suffix
+  ASSERT_NE(FILE_get_key('x'), nullptr);
+  EXPECT_STREQ(FILE_get_key('x'), "abc_def");
+  EXPECT_STREQ(FILE_get_key('y'), "2");
+}
+
+TEST_F(ConventionTest, LiteralTemplateKeepsTheRest) {
+  use_conventions("raw %R/%Y.raw %C/%Y.hdr 5\n");
+  EXPECT_EQ(FILE_set_name("raw"), 1);
+  EXPECT_EQ(FILE_set_name("@/lit/%Y"), 1);
+  FILE_state_view v = FILE_state();
+  EXPECT_EQ(v.conv, "/lit/%Y");
+  EXPECT_EQ(v.hconv, "%C/%Y.hdr");
+  EXPECT_EQ(v.min_size, 5);
+}
+
+TEST_F(ConventionTest, KeysAreCutAndBlanksReplaced) {
+  struct Case {
+    int key;
+    const char* value;
+    const char* stored;
+  } cases[] = {{'r', "north america", "north_america"},
+               {'a', "0123456789012345678901234567890123", "01234567890123456789012345678"},
+               {'b', "", ""}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(FILE_set_key(c.key, c.value), 0);
+    EXPECT_STREQ(FILE_get_key(c.key), c.stored);
+  }
+  EXPECT_EQ(FILE_get_key('q'), nullptr);
+  // Keys set before the first convention survive it.
+  use_conventions("raw %R/%Y.raw\n");
+  FILE_set_name("raw");
+  EXPECT_STREQ(FILE_get_key('r'), "north_america");
+}
+
+TEST_F(ConventionTest, TemplatesExpand) {
+  struct Case {
+    const char* tmpl;
+    const char* raw_path;
+    Date date;
+    Date set;
+    const char* expected;
+    long late_off;
+  } cases[] = {
+      {"%R/%Y%m%d%h_sao.raw", "/data/raw", make_date(2024, 3, 5, 7), Date{}, "/data/raw/2024030507_sao.raw", 3600},
+      {"%R/%Y%m%d%h_sao.raw", nullptr, make_date(2024, 3, 5, 7), Date{}, "./2024030507_sao.raw", 3600},
+      {"%R/%Y%m%d%3h_sao.raw", "/data/raw", make_date(2024, 3, 5, 7), Date{}, "/data/raw/2024030506_sao.raw", 10800},
+      {"%b%d", nullptr, make_date(2024, 3, 5, 7), Date{}, "mar05", 86400},
+      {"%b", nullptr, make_date(2024, NO_VALUE, 5, 7), Date{}, "xxx", NO_VALUE},
+      {"%Y%m", nullptr, make_date(2024, 3, 5, 7), Date{}, "202403", NO_VALUE},
+      {"a%qb", nullptr, make_date(2024, 3, 5, 7), Date{}, "a0b", NO_VALUE},
+      {"%9k.x", nullptr, make_date(2024, 3, 5, 7), Date{}, "key.x", NO_VALUE},
+      {"%2k.%k", nullptr, make_date(2024, 3, 5, 7), Date{}, "ke.key", NO_VALUE},
+      {"%y%j{x}%%_a b", nullptr, make_date(2024, 3, 5, 7), Date{}, "24065x%_a_b", 86400},
+      {"%0h%n", nullptr, make_date(2024, 3, 5, 7, 45), Date{}, "0745", 60},
+      {"%h", nullptr, make_date(2024, 3, 5, 7), make_date(NO_VALUE, NO_VALUE, NO_VALUE, -100), "08", 3600},
+      {"%h", nullptr, make_date(2024, 3, 5, 7), make_date(NO_VALUE, NO_VALUE, NO_VALUE, -6), "06", 21600},
+      {"%h", nullptr, make_date(2024, 3, 5, 7), make_date(NO_VALUE, NO_VALUE, NO_VALUE, -106), "07", 21600},
+      {"%n", nullptr, make_date(2024, 3, 5, 7, 40), make_date(NO_VALUE, NO_VALUE, NO_VALUE, NO_VALUE, -15), "30", 900},
+      {"%Y%m%d%h", nullptr, make_date(2024, 3, 5, 7), make_date(2020, 1, 2, 3), "2020010203", 3600},
+      {"%d%h", nullptr, make_date(2024, 3, 5, 7), make_date(NO_VALUE, NO_VALUE, -2, NO_VALUE), "0407", 3600},
+      {"%Y%m%d%h", nullptr, make_date(2061, 12, 31, 23), Date{}, "2061123123", 3600},
+      {"%{site}/%T.t", nullptr, make_date(2024, 3, 5, 7), Date{}, "ops/..t", NO_VALUE},
+      {"%Y", nullptr, make_date(-5, 3, 5, 7), Date{}, "0000", NO_VALUE},
+  };
+  for (const Case& c : cases) {
+    RES_reset();
+    set_resource("site", "ops");
+    if (c.raw_path != nullptr) set_resource("raw_path", c.raw_path);
+    FILE_set_key('k', "key");
+    Date set = c.set;
+    set.sec = 0;
+    FILE_set_time(set);
+    FILE_set_name((std::string("@") + c.tmpl).c_str());
+    std::string out;
+    EXPECT_EQ(FILE_set_date(&c.date, out), 0) << c.tmpl;
+    EXPECT_EQ(out, c.expected) << c.tmpl;
+    EXPECT_EQ(FILE_state().late_off, c.late_off) << c.tmpl;
+    EXPECT_EQ(FILE_state().filename, c.expected) << c.tmpl;
+  }
+}
+
+TEST_F(ConventionTest, ExpansionRecordsTheDateWritten) {
+  FILE_set_name("@%y%m%d%3h");
+  Date d = make_date(2049, 3, 5, 7, 59);
+  std::string out;
+  FILE_set_date(&d, out);
+  Date fd;
+  FILE_get_date(&fd);
+  EXPECT_EQ(out, "49030506");
+  EXPECT_EQ(fd.year, 2049);
+  EXPECT_EQ(fd.month, 3);
+  EXPECT_EQ(fd.day, 5);
+  EXPECT_EQ(fd.hour, 6);
+  EXPECT_EQ(fd.min, NO_VALUE);
+}
+
+TEST_F(ConventionTest, NamesTakenOverWithoutExpansion) {
+  std::string out;
+  Date d = make_date(2024, 3, 5, 7);
+  FILE_set_name("none");
+  EXPECT_EQ(FILE_set_date(&d, out), 1);
+  EXPECT_EQ(out, "filename");
+  FILE_set_name("@-");
+  EXPECT_EQ(FILE_set_date(&d, out), 1);
+  EXPECT_EQ(out, "-");
+}
+
+TEST_F(ConventionTest, HeaderNames) {
+  use_conventions("raw %R/%Y%m%d%h.raw %R/%Y%m%d%h.hdr\ntext %T/%Y.txt -\n");
+  set_resource("raw_path", "/data/raw");
+  Date d = make_date(2024, 3, 5, 7);
+  struct Case {
+    const char* type;
+    Date date;
+    int result;
+    const char* expected;
+  } cases[] = {
+      {"raw", d, 1, "/data/raw/2024030507.hdr"},
+      {"raw", Date{}, 0, "untouched"},
+      {"text", d, 0, ""},
+      {"none", d, 0, ""},  // no convention: never the data file's name
+  };
+  for (const Case& c : cases) {
+    FILE_set_name(c.type);
+    std::string data;
+    FILE_set_date(&d, data);
+    std::string out = "untouched";
+    EXPECT_EQ(FILE_hdr_set_date(&c.date, out), c.result) << c.type;
+    EXPECT_EQ(out, c.expected) << c.type;
+  }
+}
+
+TEST_F(ConventionTest, TypedDirectoryStandsInForHeaderDirectory) {
+  use_conventions("raw %R/%Y%m%d%h.raw %R/%Y%m%d%h.hdr\n");
+  set_resource("raw_path", "/data/raw");
+  auto header_for = [](bool typed) {
+    FILE_set_name("raw");
+    std::string name;
+    if (typed) {
+      FILE_get_file_only("Enter the filename: ", &name);
+    } else {
+      set_resource("filename", "/x/y/2024030507.raw");
+      FILE_get_file_only("Enter the filename: ", &name);
+    }
+    Date d;
+    FILE_get_date(&d);
+    std::string hdr;
+    FILE_hdr_set_date(&d, hdr);
+    return name + " " + hdr;
+  };
+  EXPECT_EQ(run_child("/x/y/2024030507.raw\n", [&] { return header_for(true); }),
+            "/x/y/2024030507.raw /x/y/2024030507.hdr");
+  EXPECT_EQ(run_child("", [&] { return header_for(false); }),
+            "/x/y/2024030507.raw /data/raw/2024030507.hdr");
+}
+
+// ---- Specifications ------------------------------------------------------
+
+TEST_F(ConventionTest, SpecificationsMatchTheTemplate) {
+  struct Case {
+    const char* tmpl;
+    const char* spec;
+    const char* expected;
+    Date date;
+    long late_off;
+  } cases[] = {
+      {"%R/%Y%m%d%h.raw", "2024030507.raw", "/data/raw/2024030507.raw", make_date(2024, 3, 5, 7, NO_VALUE), 3600},
+      {"%R/%Y%m%d%h.raw", "/old/dir/2024030507.raw", "/old/dir/2024030507.raw", make_date(2024, 3, 5, 7, NO_VALUE), 3600},
+      {"%R/%Y%m%d%h.raw", "notes.txt", "/data/raw/notes.txt", Date{}, NO_VALUE},
+      {"%R/%y%m%d%h.raw", "49030507.raw", "/data/raw/49030507.raw", make_date(2049, 3, 5, 7, NO_VALUE), 3600},
+      {"%R/%y%m%d%h.raw", "50030507.raw", "/data/raw/50030507.raw", make_date(1950, 3, 5, 7, NO_VALUE), 3600},
+      {"%R/%Y%m%d%h.raw", "202403057x.raw", "/data/raw/202403057x.raw", make_date(2024, 3, 5, 7, NO_VALUE), 3600},
+      {"%R/%Y%b%d.txt", "2024mar05.txt", "/data/raw/2024mar05.txt", make_date(2024, 3, 5, NO_VALUE, NO_VALUE), 86400},
+      {"%R/%Y%j.%3h", "2024065.06", "/data/raw/2024065.06", make_date(2024, 3, 5, 6, NO_VALUE), 10800},
+      {"%R/%Y%m%d%h.%e", "2024030507.grb", "/data/raw/2024030507.grb", make_date(2024, 3, 5, 7, NO_VALUE), 3600},
+      {"%R/%k_%Y.dat", "abc_2024.dat", "/data/raw/abc_2024.dat", make_date(2024, NO_VALUE, NO_VALUE, NO_VALUE, NO_VALUE), NO_VALUE},
+      {"%R/%q_%Y.dat", "abc_2024.dat", "/data/raw/abc_2024.dat", Date{}, NO_VALUE},
+      {"%R/*", "whatever.x", "/data/raw/whatever.x", Date{}, NO_VALUE},
+      {"/fixed/%Y%m%d%h.raw", "/old/2024030507.raw", "/old/2024030507.raw", Date{}, NO_VALUE},
+      {"%R/%Y%m%d%h.raw", "@/tmp/x", "/tmp/x", Date{}, NO_VALUE},
+      {"%R/%Y%m%d%h.raw", "-", "-", Date{}, NO_VALUE},
+      {"%R/%Y%m%d%h.raw", "NONE", "NONE", Date{}, NO_VALUE},
+      {"std", "2024030507.raw", "-", Date{}, NO_VALUE},
+  };
+  for (const Case& c : cases) {
+    RES_reset();
+    set_resource("raw_path", "/data/raw");
+    FILE_set_key('k', "abc");
+    FILE_set_name((std::string("@") + c.tmpl).c_str());
+    std::string out;
+    EXPECT_EQ(FILE_set_file(c.spec, out), 0);
+    EXPECT_EQ(out, c.expected) << c.spec;
+    Date d;
+    FILE_get_date(&d);
+    EXPECT_EQ(d.year, c.date.year) << c.spec;
+    EXPECT_EQ(d.month, c.date.month) << c.spec;
+    EXPECT_EQ(d.day, c.date.day) << c.spec;
+    EXPECT_EQ(d.hour, c.date.hour) << c.spec;
+    EXPECT_EQ(d.min, c.date.min) << c.spec;
+    if (c.late_off != NO_VALUE) {
+      EXPECT_EQ(FILE_state().late_off, c.late_off) << c.spec;
+    }
+  }
+}
+
+TEST_F(ConventionTest, ExtensionLearnedOrKnown) {
+  use_conventions("sat %S/%Y%m%d%h_%e.sat\n");
+  set_resource("sat_path", "/sat");
+  std::string out;
+  FILE_set_name("sat_ir");
+  FILE_set_file("2024030507_vis.sat", out);
+  EXPECT_EQ(out, "/sat/2024030507_ir.sat");  // the type's extension wins
+  FILE_set_name("sat");
+  FILE_set_file("2024030507_wv.sat", out);
+  EXPECT_EQ(out, "/sat/2024030507_wv.sat");
+  EXPECT_EQ(FILE_state().ext, "wv");
+}
+
+TEST_F(ConventionTest, NoConventionPassesNamesThrough) {
+  FILE_set_name("none");
+  std::string out;
+  FILE_set_file("any/name.x", out);
+  EXPECT_EQ(out, "any/name.x");
+  EXPECT_EQ(FILE_state().filename_type, 1);
+  std::string long_name(300, 'a');
+  FILE_set_file(long_name.c_str(), out);
+  EXPECT_EQ(out, long_name);
+}
+
+TEST_F(ConventionTest, ExitEndsTheProcess) {
+  for (const char* spec : {"exit", "EXIT", "Exit"}) {
+    EXPECT_EXIT(
+        {
+          std::string out;
+          FILE_set_file(spec, out);
+          std::_Exit(5);
+        },
+        ::testing::ExitedWithCode(0), "")
+        << spec;
+  }
+}
+
+// ---- Current and latest files --------------------------------------------
+
+class CurrentTest : public ConventionTest {
+ protected:
+  void SetUp() override {
+    ConventionTest::SetUp();
+    use_conventions("raw %R/%Y%m%d%h.raw %R/%Y%m%d%h.hdr 3\nmin %R/%Y%m%d%h%n.raw\n");
+    set_resource("raw_path", dir_);
+    ::setenv("kivcurtime", "2024030507", 1);
+    FILE_set_name("raw");
+    write_file("2024030504.raw", "12345");
+    write_file("2024030506.raw", "12");  // not above the minimum size
+    write_file("2024030509.raw", "12345");
+  }
+  std::string current(const char* expr) {
+    std::string out;
+    FILE_set_current(expr, out);
+    return out.substr(dir_.size() + 1);
+  }
+};
+
+TEST_F(CurrentTest, Expressions) {
+  struct Case {
+    const char* type;
+    const char* expr;
+    const char* expected;
+  } cases[] = {
+      {"raw", "", "2024030507.raw"},
+      {"raw", "6", "2024030501.raw"},
+      {"raw", "-6", "2024030501.raw"},
+      {"raw", "+6", "2024030513.raw"},
+      {"min", "1d6:30", "202403040030.raw"},
+      {"min", "+0:15", "202403050715.raw"},
+      {"raw", "#2024030412", "2024030412.raw"},
+      {"raw", "#20240304", "2024030400.raw"},
+      {"raw", "#2061123123+2", "2062010101.raw"},
+      {"raw", nullptr, "2024030504.raw"},
+      {"raw", "la", "2024030504.raw"},
+      {"raw", "LA", "2024030504.raw"},
+      {"raw", "la#1", "2024030506.raw"},
+      {"raw", "la#2", "2024030505.raw"},
+      {"raw", "la#3", "2024030504.raw"},
+      {"raw", "+la", "2024030509.raw"},
+      {"raw", "la6", "2024030422.raw"},
+      {"raw", "la-6", "2024030422.raw"},
+      {"raw", "la+1", "2024030505.raw"},
+      {"raw", "2la", "2024030504.raw"},
+      {"raw", "+1la", "2024030504.raw"},
+  };
+  for (const Case& c : cases) {
+    FILE_set_name(c.type);
+    EXPECT_EQ(current(c.expr), c.expected) << (c.expr != nullptr ? c.expr : "(none)");
+    EXPECT_EQ(FILE_state().filename_type, 0);
+  }
+}
+
+TEST_F(CurrentTest, BaseTimeSources) {
+  struct Case {
+    const char* env;
+    long clock;
+    const char* expected;
+  } cases[] = {
+      {"2024030507", -1, "2024030507.raw"},
+      {"#2024030508", -1, "2024030508.raw"},
+      {"2050010100", -1, "2050010100.raw"},
+      {nullptr, 1709622000, "2024030507.raw"},  // the pinned clock
+  };
+  for (const Case& c : cases) {
+    if (c.env != nullptr) ::setenv("kivcurtime", c.env, 1);
+    else ::unsetenv("kivcurtime");
+    DATE_set_clock(c.clock);
+    EXPECT_EQ(current(""), c.expected);
+  }
+}
+
+TEST_F(CurrentTest, RequestedFieldsPinTheBase) {
+  struct Case {
+    Date set;
+    const char* expected;
+  } cases[] = {
+      {make_date(NO_VALUE, NO_VALUE, NO_VALUE, 3, NO_VALUE), "2024030503.raw"},
+      {make_date(NO_VALUE, NO_VALUE, NO_VALUE, 9, NO_VALUE), "2024030409.raw"},
+      {make_date(NO_VALUE, NO_VALUE, 7, NO_VALUE, NO_VALUE), "2024020707.raw"},
+      {make_date(NO_VALUE, 4, NO_VALUE, NO_VALUE, NO_VALUE), "2023040507.raw"},
+  };
+  for (const Case& c : cases) {
+    Date set = c.set;
+    set.sec = 0;
+    FILE_set_time(set);
+    EXPECT_EQ(current(""), c.expected);
+  }
+}
+
+TEST_F(CurrentTest, ResultIsTruncatedToThePeriod) {
+  std::string out;
+  ::setenv("kivcurtime", "202403050730", 1);
+  long t = FILE_set_current("", out);
+  Date d = make_date(2024, 3, 5, 7);
+  EXPECT_EQ(t, DATE_num_sec(&d));
+}
+
+TEST_F(CurrentTest, RequestedDateSuffixOfASpecification) {
+  struct Case {
+    const char* spec;
+    const char* expected;
+  } cases[] = {{"la#2024030412", "2024030412.raw"},
+               {"#2024030412", "2024030412.raw"},
+               {"cu6", "2024030501.raw"},
+               {"CU", "2024030507.raw"}};
+  for (const Case& c : cases) {
+    FILE_reset();
+    FILE_set_name("raw");
+    std::string out;
+    FILE_set_file(c.spec, out);
+    EXPECT_EQ(out, path(c.expected)) << c.spec;
+  }
+}
+
+// ---- Selection and series ------------------------------------------------
+
+TEST_F(CurrentTest, FirstFileFromResourcesAndBatch) {
+  struct Case {
+    const char* filename;
+    const char* current;
+    int batch;
+    const char* expected;
+    int exists;
+  } cases[] = {
+      {"2024030504.raw", nullptr, 0, "2024030504.raw", 1},
+      {"2024030505.raw,2024030504.raw", nullptr, 0, "2024030505.raw", 0},
+      {nullptr, "3", 0, "2024030504.raw", 1},
+      {nullptr, "2", 0, "2024030505.raw", 0},
+      {nullptr, nullptr, 1, "2024030504.raw", 1},
+  };
+  for (const Case& c : cases) {
+    RES_reset();
+    FLAG_set(FLAG_BATCH, c.batch);
+    set_resource("file_path", dir_);
+    set_resource("raw_path", dir_);
+    if (c.filename != nullptr) set_resource("filename", c.filename);
+    if (c.current != nullptr) set_resource("current", c.current);
+    FILE_set_name("raw");
+    std::string name;
+    EXPECT_EQ(FILE_get_file_only("Enter the filename: ", &name), c.exists);
+    EXPECT_EQ(name, path(c.expected));
+  }
+}
+
+TEST_F(CurrentTest, FirstFileFromThePrompt) {
+  struct Case {
+    const char* answer;
+    const char* expected;
+  } cases[] = {
+      {"2024030504.raw\n", "1 DIR/2024030504.raw"},
+      {"\n", "1 -"},
+      {"", "1 -"},
+      {"list\n", "1 "},
+      {"cu6\n", "0 DIR/2024030501.raw"},
+      {"#2024030504\n", "1 DIR/2024030504.raw"},
+      {"la#3 more\n", "1 DIR/2024030504.raw"},
+      {"@/no/such\n", "0 /no/such"},
+  };
+  for (const Case& c : cases) {
+    std::string got = run_child(c.answer, [] {
+      std::string name = "unset";
+      int found = FILE_get_file_only(nullptr, &name);
+      return std::to_string(found) + " " + name;
+    });
+    std::string expected = c.expected;
+    size_t at = expected.find("DIR");
+    if (at != std::string::npos) expected.replace(at, 3, dir_);
+    EXPECT_EQ(got, expected) << c.answer;
+  }
+  int status = -1;
+  run_child("exit\n", [] { FILE_get_file_only(nullptr, nullptr); return std::string("returned"); }, &status);
+  EXPECT_EQ(status, 0);
+  set_resource("filename", "LIST");
+  std::string got = run_child("", [] { FILE_get_file_only(nullptr, nullptr); return std::string("returned"); }, &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(got, "");
+}
+
+TEST_F(CurrentTest, ListingQuotesResourceValues) {
+  std::string odd = dir_ + "/we ird;touch pwned";
+  fs::create_directories(odd);
+  std::ofstream(odd + "/2024030507.raw") << "x";
+  std::ofstream(odd + "/notes.txt") << "x";
+  set_resource("raw_path", odd);
+  std::string listing = path("listing");
+  run_child("", [] { FILE_list_file(); return std::string(); }, nullptr, listing.c_str());
+  std::ifstream in(listing);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("2024030507.raw"), std::string::npos) << text;
+  EXPECT_EQ(text.find("notes.txt"), std::string::npos) << text;
+  EXPECT_FALSE(fs::exists(path("pwned")));
+  EXPECT_FALSE(fs::exists("pwned"));
+}
+
+TEST_F(CurrentTest, SpansAndSteps) {
+  struct Case {
+    const char* num_hour;
+    long span, skip;
+  } cases[] = {
+      {nullptr, 0, 3600}, {"-24", -86400, 3600}, {"24", 86400, 3600},  {"24,6", 86400, 21600},
+      {"-0:30", -1800, 3600}, {":30", 1800, 3600}, {"6:15", 22500, 3600}, {"12,:30", 43200, 1800},
+  };
+  for (const Case& c : cases) {
+    RES_reset();
+    if (c.num_hour != nullptr) set_resource("num_hour", c.num_hour);
+    EXPECT_EQ(FILE_num_hour(), c.span) << c.num_hour;
+    EXPECT_EQ(FILE_get_skip(), c.skip) << c.num_hour;
+  }
+  EXPECT_EQ(FILE_get_offset(), 3600);
+}
+
+TEST_F(CurrentTest, Series) {
+  struct Case {
+    const char* num_hour;
+    size_t count;
+    const char* first;
+    const char* last;
+  } cases[] = {
+      {"-24", 25, "2024030407.raw", "2024030507.raw"},
+      {"24", 25, "2024030507.raw", "2024030607.raw"},
+      {"24,6", 5, "2024030507.raw", "2024030607.raw"},
+      {"-0:30", 2, "2024030506.raw", "2024030507.raw"},
+      {nullptr, 1, "2024030507.raw", "2024030507.raw"},
+  };
+  for (const Case& c : cases) {
+    RES_reset();
+    set_resource("file_path", dir_);
+    set_resource("raw_path", dir_);
+    set_resource("filename", "2024030507.raw");
+    if (c.num_hour != nullptr) set_resource("num_hour", c.num_hour);
+    FILE_set_name("raw");
+    FILE_get_file_only(nullptr, nullptr);
+    Date first;
+    FILE_get_date(&first);
+    FILE_reset_time();
+    FILE_first(first);
+    std::vector<std::string> names;
+    std::string name;
+    while (FILE_get_next(name) == 1 && names.size() < 100) names.push_back(name);
+    ASSERT_EQ(names.size(), c.count) << c.num_hour;
+    EXPECT_EQ(names.front(), path(c.first)) << c.num_hour;
+    EXPECT_EQ(names.back(), path(c.last)) << c.num_hour;
+  }
+}
+
+TEST_F(CurrentTest, NameListsAndCurrentRequests) {
+  struct Case {
+    const char* filename;
+    std::vector<std::string> expected;
+  } cases[] = {
+      {"2024030504.raw,@/lit/x,2024030509.raw", {"2024030504.raw", "/lit/x", "2024030509.raw"}},
+      {"la", {"2024030504.raw"}},
+  };
+  for (const Case& c : cases) {
+    set_resource("filename", c.filename);
+    FILE_set_name("raw");
+    FILE_get_file_only(nullptr, nullptr);
+    Date first;
+    FILE_get_date(&first);
+    FILE_first(first);
+    std::vector<std::string> names;
+    std::string name;
+    while (FILE_get_next(name) == 1 && names.size() < 10)
+      names.push_back(name[0] == '/' && name.rfind(dir_, 0) == 0 ? name.substr(dir_.size() + 1) : name);
+    EXPECT_EQ(names, c.expected) << c.filename;
+  }
+}
+
+TEST_F(CurrentTest, DateOffsetCountsPeriods) {
+  std::string out;
+  Date d = make_date(2024, 3, 5, 7);
+  EXPECT_EQ(FILE_set_date_off(d, -7200, out), -2);
+  EXPECT_EQ(out, path("2024030505.raw"));
+  EXPECT_EQ(FILE_set_date_off(d, 3LL * 366 * 86400 * 10, out), 263520);
 }
 
 }  // namespace
