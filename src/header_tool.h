@@ -9,9 +9,38 @@ constexpr int HDR_MODE_NEW = 1;
 constexpr int HDR_MODE_APPEND = 2;
 constexpr int HDR_MODE_KEEP = 3;
 
+// Kinds of product start. The first start found in a pass fixes the kind
+// for the rest of that pass.
+constexpr int HDR_START_NONE = 0;  // not known yet
+constexpr int HDR_START_STARS = 1;  // lines that begin with "** "
+constexpr int HDR_START_SOH = 2;    // a 0x01 byte as first or second character
+
 // The work on one open data file: in append mode the resume of the
-// existing header file, then the scan. `hfile` may be null.
+// existing header file, then the scan. `hfile` may be null; records go to
+// it unless it is null or standard output, and always to the out1 messages.
+// Returns the number of records found, or -1 when the header file could
+// not be brought in line with the data file. The data stream is left at
+// the end of what was scanned.
 int HDR_process(FILE* ifile, FILE* hfile, int mode);
+
+// Where the scan goes on after a resume.
+struct HDR_resume_point {
+  long start = 0;                // data-file position where the scan begins
+  int type = HDR_START_NONE;     // start kind of the last record
+  bool ok = true;                // false: the header file cannot be continued
+};
+
+// Reads the header file `hfile` (opened "r+") to its end, drops a record
+// cut short, checks its last record against the data file and says where
+// the scan continues: after the last recorded product, or at 0 when there
+// is no usable record (the header file is then emptied, with a warning if
+// it did not match the data file). Leaves `hfile` positioned at its end.
+HDR_resume_point HDR_resume(FILE* ifile, FILE* hfile);
+
+// Scans the data file from position `start` (negative: the stream's
+// current position) with the start kind already known (`type`), writing
+// one record per product. Returns the number of records.
+int HDR_scan(FILE* ifile, FILE* hfile, long start = -1, int type = HDR_START_NONE);
 
 // The loop over the sequence of data files; returns 0 at its end.
 int HDR_file_loop();

@@ -1,0 +1,609 @@
+// Tests of the product scanner and the header-file resume. The fast
+// scanner is checked byte for byte against a deliberately simple one that
+// reads the data file line by line with fgetnline.
+#include "src/header_tool.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "bench/raw_generator.h"
+#include "src/mess.h"
+#include "src/string.h"
+#include "src/tools.h"
+
+namespace {
+
+using rawgen::Style;
+
+// ---- Files and captured output -------------------------------------------
+
+class TempDir {
+ public:
+  TempDir() {
+    char name[] = "/tmp/header_tool_test.XXXXXX";
+    path_ = mkdtemp(name);
+  }
+  ~TempDir() { std::filesystem::remove_all(path_); }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+void write_file(const std::string& path, const std::string& data, const char* mode = "wb") {
+  FILE* f = std::fopen(path.c_str(), mode);
+  ASSERT_NE(f, nullptr);
+  std::fwrite(data.data(), 1, data.size(), f);
+  std::fclose(f);
+}
+
+// Sends standard output and standard error to files while it lives.
+class Capture {
+ public:
+  explicit Capture(const TempDir& dir) : out_(dir.file("stdout")), err_(dir.file("stderr")) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    saved_out_ = dup(1);
+    saved_err_ = dup(2);
+    redirect(out_, 1);
+    redirect(err_, 2);
+  }
+  ~Capture() { stop(); }
+  void stop() {
+    if (saved_out_ < 0) return;
+    std::fflush(stdout);
+    std::fflush(stderr);
+    dup2(saved_out_, 1);
+    dup2(saved_err_, 2);
+    close(saved_out_);
+    close(saved_err_);
+    saved_out_ = -1;
+    out = read_file(out_);
+    err = read_file(err_);
+  }
+  std::string out, err;
+
+ private:
+  static void redirect(const std::string& path, int fd) {
+    int f = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(f, fd);
+    close(f);
+  }
+  std::string out_, err_;
+  int saved_out_ = -1, saved_err_ = -1;
+};
+
+// ---- The simple reference scanner ----------------------------------------
+
+void reference_record(FILE* hfile, long pos, long& ppos, const char* heading, const char* id) {
+  MESS_print(M_out3, "Product size: %7ld\n", pos - ppos);
+  MESS_print(M_out1, "%7ld %s / %-20.20s\n", pos, heading, id);
+  if (hfile != nullptr) std::fprintf(hfile, "%7ld %s / %-20.20s\n", pos, heading, id);
+  ppos = pos;
+}
+
+// The plain rules, one line read at a time. Lines are C strings, so a
+// field ends at its first NUL. Only bytes that were read count, a "** "
+// line of seven characters or fewer has an empty heading, and a start
+// whose lines run past the end of the file gives no record.
+void reference_scan(FILE* in, FILE* hfile) {
+  std::fseek(in, 0, SEEK_SET);  // keeps ftell from asking the kernel each time
+  MESS_print(M_mess, "Processing products...\n");
+  int type = 0;
+  long ppos = std::ftell(in);
+  char line[81], line2[81];
+  for (;;) {
+    long pos = std::ftell(in);
+    int n = fgetnline(in, line, 80);
+    if (n < 0) break;
+    bool soh = (n >= 1 && line[0] == '\x01') || (n >= 2 && line[1] == '\x01');
+    if (soh && (type == 0 || type == 2)) {
+      type = 2;
+      if (fgetnline(in, line, 80) < 0) break;
+      pos = std::ftell(in);
+      if (fgetnline(in, line, 80) < 0 || fgetnline(in, line2, 80) < 0) break;
+      wsstrip_string(line);
+      wsstrip_string(line2);
+      reference_record(hfile, pos, ppos, line, line2);
+    } else if (n >= 3 && std::strncmp(line, "** ", 3) == 0 && (type == 0 || type == 1)) {
+      type = 1;
+      if (fgetnline(in, line2, 80) < 0) break;
+      size_t len = std::strlen(line);
+      const char* heading = "";
+      if (len > 7) line[len - 4] = '\0', heading = line + 3;
+      reference_record(hfile, pos, ppos, heading, line2);
+    }
+  }
+}
+
+// ---- Running either scanner on a text ------------------------------------
+
+struct Result {
+  std::string header, out, err;
+  int status = 0;
+};
+
+class HeaderTool : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    MESS_reset();
+    MESS_set(0, M_out3);  // every message of the scanner
+  }
+  void TearDown() override { MESS_reset(); }
+
+  std::string data_path() const { return dir_.file("data.raw"); }
+  std::string header_path() const { return dir_.file("data.hdr"); }
+
+  // Runs HDR_process on the data file as it stands; the header file is
+  // opened "r+" in append mode (created empty when missing) and "w" else.
+  Result process(int mode, bool with_header = true) {
+    if (mode == HDR_MODE_APPEND && !std::filesystem::exists(header_path()))
+      write_file(header_path(), "");
+    FILE* in = std::fopen(data_path().c_str(), "rb");
+    FILE* hdr = nullptr;
+    if (with_header) hdr = std::fopen(header_path().c_str(), mode == HDR_MODE_APPEND ? "r+" : "w");
+    Result r;
+    {
+      Capture cap(dir_);
+      r.status = HDR_process(in, hdr, mode);
+      cap.stop();
+      r.out = cap.out;
+      r.err = cap.err;
+    }
+    if (hdr != nullptr) std::fclose(hdr);
+    std::fclose(in);
+    r.header = read_file(header_path());
+    return r;
+  }
+
+  Result fast(const std::string& data) {
+    write_file(data_path(), data);
+    return process(HDR_MODE_NEW);
+  }
+
+  Result reference(const std::string& data) {
+    write_file(data_path(), data);
+    FILE* in = std::fopen(data_path().c_str(), "rb");
+    FILE* hdr = std::fopen(header_path().c_str(), "w");
+    Result r;
+    {
+      Capture cap(dir_);
+      reference_scan(in, hdr);
+      cap.stop();
+      r.out = cap.out;
+      r.err = cap.err;
+    }
+    std::fclose(hdr);
+    std::fclose(in);
+    r.header = read_file(header_path());
+    return r;
+  }
+
+  void expect_same_as_reference(const std::string& data, const std::string& label) {
+    Result want = reference(data);
+    Result got = fast(data);
+    ASSERT_EQ(got.header, want.header) << label;
+    ASSERT_EQ(got.out, want.out) << label;
+  }
+
+  TempDir dir_;
+};
+
+std::string record(long pos, const std::string& heading, const std::string& id) {
+  char buf[256];
+  std::snprintf(buf, sizeof buf, "%7ld %s / %-20.20s\n", pos, heading.c_str(), id.c_str());
+  return buf;
+}
+
+// ---- Generated files for the differential test ---------------------------
+
+// Lines of awkward lengths, start bytes at and around piece boundaries,
+// CR CR LF and bare LF endings, empty lines, NULs, optionally no final
+// line feed and a leading line feed.
+std::string awkward_file(uint64_t seed) {
+  std::mt19937_64 rng(seed);
+  auto pick = [&](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
+  static const int lengths[] = {0, 1, 2, 3, 6, 7, 8, 79, 80, 81, 82, 159, 160, 161, 1000};
+  std::string out;
+  if (pick(8) == 0) out += '\n';
+  int lines = 1 + pick(40);
+  for (int i = 0; i < lines; ++i) {
+    size_t len = pick(3) ? lengths[pick(15)] : pick(200);
+    std::string line(len, 'x');
+    for (char& c : line) c = static_cast<char>('A' + pick(26));
+    for (size_t at : {0, 1, 2, 79, 80, 81, 160, 161}) {
+      if (at >= len || pick(6) != 0) continue;
+      switch (pick(5)) {
+        case 0: line[at] = '\x01'; break;
+        case 1: line.replace(at, std::min<size_t>(3, len - at), "** ", 0, std::min<size_t>(3, len - at)); break;
+        case 2: line[at] = '\0'; break;
+        case 3: line[at] = '\x03'; break;
+        default: line[at] = '\r'; break;
+      }
+    }
+    out += line;
+    out += pick(2) ? "\r\r\n" : "\n";
+  }
+  if (pick(3) == 0 && !out.empty()) out.pop_back();
+  return out;
+}
+
+// Random bytes over a small alphabet rich in the bytes that matter.
+std::string random_bytes(uint64_t seed) {
+  std::mt19937_64 rng(seed);
+  static const char alphabet[] = {'\n', '\n', '\r', '\0', '\x01', '\x03', '*', '*', ' ', 'A', 'B'};
+  std::string out(rng() % 600, ' ');
+  for (char& c : out) c = alphabet[rng() % sizeof alphabet];
+  return out;
+}
+
+// A realistic feed file with a few "** " lines and stray SOH bytes in
+// the products, so the kind of the first start matters.
+std::string feed_file(Style style, uint64_t seed, size_t bytes) {
+  rawgen::Generator gen(style, seed);
+  std::mt19937_64 rng(seed);
+  std::string out;
+  while (out.size() < bytes) {
+    std::string p = gen.product();
+    if (rng() % 4 == 0) {
+      size_t at = p.find('\n', p.size() / 2);
+      if (at != std::string::npos) p.insert(at + 1, style == Style::soh ? "** BODY LINE ****\n" : "x\x01 body\n");
+    }
+    out += p;
+  }
+  return out;
+}
+
+// ---- Edge cases with known records ----------------------------------------
+
+TEST_F(HeaderTool, RecordsOfHandMadeFiles) {
+  const std::string soh = "\x01\r\r\n123 \r\r\nSAUS70 KWBC 081800\r\r\nMTRDSM\r\r\nbody\r\r\n\x03";
+  struct Case {
+    const char* name;
+    std::string data;
+    std::string header;
+  } cases[] = {
+      {"empty data file", "", ""},
+      {"stars line first", "** ABCDEFG ***\nSECOND\nbody\n", record(0, "ABCDEFG", "SECOND")},
+      {"stars line later: offset of the line feed before it", "junk\n** HEAD1234\nID\n",
+       record(4, "HEAD", "ID")},
+      {"leading line feed", "\n** ABCDEFGH\nID\n", record(0, "ABCD", "ID")},
+      {"SOH first character: offset of the line feed before the heading", soh,
+       record(10, "SAUS70 KWBC 081800", "MTRDSM")},
+      {"SOH second character after ETX", "x\n\x03\x01\r\r\n1\nHEAD\nID\n", record(8, "HEAD", "ID")},
+      {"stars kind ignores SOH lines", "** ABCDEFGH\nID\n\x01\n1\nHEAD\nID2\n",
+       record(0, "ABCD", "ID")},
+      {"SOH kind ignores stars lines", soh + "\n** ABCDEFGH\nID\n",
+       record(10, "SAUS70 KWBC 081800", "MTRDSM")},
+      {"stars piece at characters 81 to 83", std::string(80, 'A') + "** HEADXXXX\nID\n",
+       record(80, "HEAD", "ID")},
+      {"SOH at character 82 of a long line", std::string(81, 'A') + "\x01\n1\nHEAD\nID\n",
+       record(84, "HEAD", "ID")},
+      {"SOH at character 83 is no start", std::string(82, 'A') + "\x01\n1\nHEAD\nID\n", ""},
+      {"long second id cut to 20", "** ABCDEFGH\n0123456789012345678901234\n",
+       record(0, "ABCD", "01234567890123456789")},
+      {"last line without line feed", "x\n** ABCDEFGH\nID", record(1, "ABCD", "ID")},
+      {"stars start without its second line", "x\n** ABCDEFGH\n", ""},
+      {"SOH start without its second id", "\x01\r\r\n123\r\r\nHEADING", ""},
+      {"SOH start without its heading", "A\n\x01\r\r\n123\r\r\n", ""},
+      {"short stars line: empty heading", "** AB\nID\n", record(0, "", "ID")},
+      {"seven-character stars line: empty heading", "** ABCD\nID\n", record(0, "", "ID")},
+      {"NUL ends a field", std::string("\x01\n1\nSA\0US\nID\0X\n", 15), record(3, "SA", "ID")},
+      {"NUL in a stars line", std::string("** ABCDEF\0GHIJK\nID\n", 19), record(0, "AB", "ID")},
+      {"stale second byte of an empty line is no start",
+       "\x01\nseq\nX\x01HEAD\nID\n\nA\n\nB\n", record(5, "X\x01HEAD", "ID")},
+      {"CRs removed from SOH heading and id", "\x01\r\n1\r\nSA\rUS\r\r\nI\rD\r\r\n",
+       record(5, "SAUS", "ID")},
+      {"CRs kept in a stars second line", "** ABCDEFGH\nID\r\r\n", record(0, "ABCD", "ID\r\r")},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(fast(c.data).header, c.header) << c.name;
+    EXPECT_EQ(reference(c.data).header, c.header) << c.name << " (reference)";
+  }
+}
+
+TEST_F(HeaderTool, MessagesOfOneProduct) {
+  Result r = fast("junk\n** ABCDEFGH\nID\nbody\n** IJKLMNOP\nID2\n");
+  EXPECT_EQ(r.out, "Processing products...\n"
+                   "Product size:       4\n" +
+                       record(4, "ABCD", "ID") + "Product size:      20\n" + record(24, "IJKL", "ID2"));
+  EXPECT_EQ(r.status, 2);
+}
+
+TEST_F(HeaderTool, OffsetsOfTenMillionTakeMoreColumns) {
+  std::string data;
+  for (int i = 0; i < 100001; ++i) data += std::string(99, 'A') + "\n";
+  data += "** HEADXXXX\nID\n";
+  Result r = fast(data);
+  EXPECT_EQ(r.header, record(10000099, "HEAD", "ID"));
+  EXPECT_EQ(r.header.size(), 8 + 1 + 4 + 3 + 20 + 1u);
+}
+
+TEST_F(HeaderTool, StandardOutputAsHeaderFileGetsOnlyTheMessages) {
+  write_file(data_path(), "** ABCDEFGH\nID\n");
+  FILE* in = std::fopen(data_path().c_str(), "rb");
+  Capture cap(dir_);
+  HDR_process(in, stdout, HDR_MODE_NEW);
+  cap.stop();
+  std::fclose(in);
+  EXPECT_EQ(cap.out, "Processing products...\nProduct size:       0\n" + record(0, "ABCD", "ID"));
+}
+
+// ---- The differential test --------------------------------------------------
+
+TEST_F(HeaderTool, SameAsLineByLineScanner) {
+  struct Family {
+    const char* name;
+    int cases;
+    std::string (*make)(uint64_t);
+  } families[] = {
+      {"awkward lines", 1500, awkward_file},
+      {"random bytes", 3000, random_bytes},
+      {"SOH feed", 20, [](uint64_t s) { return feed_file(Style::soh, s, 40000); }},
+      {"stars feed", 20, [](uint64_t s) { return feed_file(Style::stars, s, 40000); }},
+  };
+  for (const Family& f : families) {
+    for (int i = 0; i < f.cases; ++i) {
+      expect_same_as_reference(f.make(i), std::string(f.name) + " seed " + std::to_string(i));
+      if (HasFatalFailure()) return;
+    }
+  }
+}
+
+TEST_F(HeaderTool, LargeFilesCrossWindowsAndChunks) {
+  for (Style style : {Style::soh, Style::stars}) {
+    std::string data = feed_file(style, 7, 9 * 1024 * 1024);
+    expect_same_as_reference(data, style == Style::soh ? "SOH" : "stars");
+  }
+}
+
+// ---- Real bulletins ----------------------------------------------------------
+
+std::string unescape(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\' && i + 3 < text.size() && text[i + 1] == 'x') {
+      out += static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
+      i += 3;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+TEST_F(HeaderTool, RealFeedFragmentGivesTheListedStarts) {
+  std::ifstream tsv(std::string(KIV_TEST_DATA) + "/feed_concat_text.soh_line_starts.tsv");
+  std::string line, want;
+  std::getline(tsv, line);  // column names
+  while (std::getline(tsv, line)) {
+    std::vector<std::string> col = parse_string(line, '\t');
+    col.resize(7);
+    std::string id = unescape(col[6]);
+    wsstrip_string(id);
+    want += record(std::stol(col[3]), unescape(col[5]), id);
+  }
+  std::string data = read_file(std::string(KIV_TEST_DATA) + "/feed_concat_text.raw");
+  ASSERT_EQ(data.size(), 219107u);
+  EXPECT_EQ(fast(data).header, want);
+  expect_same_as_reference(data, "feed fragment");
+}
+
+TEST_F(HeaderTool, RealRadarProductWithStrayStartAtTheEnd) {
+  // A payload 0x01 in column 1 of the last line but one: its lines run
+  // past the end of the file, so it gives no record.
+  std::string data = read_file(std::string(KIV_TEST_DATA) + "/NCR_20260601_0000_1970date");
+  Result r = fast(data);
+  EXPECT_EQ(r.header.substr(0, 40), record(10, "SDUS52 KFFC 010000", "NCRATL").substr(0, 40));
+  expect_same_as_reference(data, "radar");
+}
+
+// ---- Standard input and pipes ---------------------------------------------------
+
+TEST_F(HeaderTool, PipeGivesTheSameRecordsAsTheFile) {
+  std::string data = feed_file(Style::soh, 3, 300000);
+  std::string want = fast(data).header;
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  pid_t child = fork();
+  if (child == 0) {
+    close(fds[0]);
+    for (size_t at = 0; at < data.size(); at += 1000)
+      if (write(fds[1], data.data() + at, std::min<size_t>(1000, data.size() - at)) < 0) _exit(1);
+    _exit(0);
+  }
+  close(fds[1]);
+  FILE* in = fdopen(fds[0], "r");
+  FILE* hdr = std::fopen(header_path().c_str(), "w");
+  MESS_set(0, M_warn);
+  EXPECT_GT(HDR_process(in, hdr, HDR_MODE_NEW), 100);
+  std::fclose(hdr);
+  std::fclose(in);
+  waitpid(child, nullptr, 0);
+  EXPECT_EQ(read_file(header_path()), want);
+}
+
+// ---- Resume -------------------------------------------------------------------
+
+TEST_F(HeaderTool, RerunOnUnchangedFileAddsNothing) {
+  std::string data = feed_file(Style::soh, 11, 20000);
+  std::string whole = fast(data).header;
+  Result r = process(HDR_MODE_APPEND);
+  EXPECT_EQ(r.header, whole);
+  // Each existing record is echoed as it stands, then nothing is found
+  // after the last.
+  EXPECT_EQ(r.out, "Scanning for end of header file...\n" + whole + "Processing products...\n");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(HeaderTool, AppendRecordsOnlyTheNewProducts) {
+  for (Style style : {Style::soh, Style::stars}) {
+    std::string data = feed_file(style, 5, 30000);
+    std::string whole = fast(data).header;
+    size_t cut = data.size() / 2;
+    write_file(data_path(), data.substr(0, cut));
+    process(HDR_MODE_NEW);
+    write_file(data_path(), data.substr(cut), "ab");
+    Result r = process(HDR_MODE_APPEND);
+    EXPECT_EQ(r.header, whole);
+    EXPECT_EQ(r.err, "");
+  }
+}
+
+TEST_F(HeaderTool, AppendWithoutRecordsScansFromTheStart) {
+  std::string data = feed_file(Style::soh, 2, 10000);
+  std::string whole = fast(data).header;
+  write_file(header_path(), "");
+  EXPECT_EQ(process(HDR_MODE_APPEND).header, whole);
+  write_file(header_path(), "  123 partial rec");
+  EXPECT_EQ(process(HDR_MODE_APPEND).header, whole);
+  // No header file at all: the records appear only as messages.
+  write_file(header_path(), "");
+  Result r = process(HDR_MODE_APPEND, false);
+  EXPECT_EQ(r.header, "");
+  EXPECT_NE(r.out.find(whole.substr(0, whole.find('\n') + 1)), std::string::npos);
+}
+
+TEST_F(HeaderTool, ResumeFromLastCompleteRecordAfterHeaderCut) {
+  std::string data = feed_file(Style::soh, 9, 30000);
+  std::string whole = fast(data).header;
+  std::mt19937_64 rng(1);
+  for (int i = 0; i < 40; ++i) {
+    write_file(header_path(), whole.substr(0, rng() % whole.size()));
+    MESS_set(0, i % 2 ? M_out2 : M_mess);  // reading it all, or only its tail
+    Result r = process(HDR_MODE_APPEND);
+    ASSERT_EQ(r.header, whole) << i;
+    ASSERT_EQ(r.err, "");
+  }
+}
+
+TEST_F(HeaderTool, LongHeadingsInTheHeaderFile) {
+  std::string data;
+  for (int i = 0; i < 5; ++i)
+    data += "\x01\n" + std::to_string(i) + "\n" + std::string(70, 'H') + std::to_string(i) + "\nID\nbody\n";
+  std::string whole = fast(data).header;
+  write_file(data_path(), data + "\x01\n9\nNEW\nID\n");
+  Result r = process(HDR_MODE_APPEND);
+  EXPECT_EQ(r.header, whole + record(data.size() + 3, "NEW", "ID"));
+}
+
+TEST_F(HeaderTool, ProductCutShortIsRecordedCompleteLater) {
+  std::string first = "\x01\r\r\n001 \r\r\nSAUS70 KWBC 081800\r\r\nMTRD";
+  std::string rest = "SM KDSM\r\r\nbody\r\r\n\x03";
+  std::string whole = fast(first + rest).header;
+  write_file(data_path(), first);
+  EXPECT_EQ(process(HDR_MODE_NEW).header, record(10, "SAUS70 KWBC 081800", "MTRD"));
+  write_file(data_path(), rest, "ab");
+  Result r = process(HDR_MODE_APPEND);
+  EXPECT_EQ(r.header, whole);
+  EXPECT_EQ(r.err, "");
+}
+
+TEST_F(HeaderTool, HeaderOfAnotherFileIsRebuilt) {
+  std::string other = fast(feed_file(Style::soh, 1, 10000)).header;
+  std::string data = feed_file(Style::soh, 2, 10000);
+  std::string whole = fast(data).header;
+  struct Case {
+    const char* name;
+    std::string header;
+  } cases[] = {
+      {"another data file's records", other},
+      {"offset beyond the end", record(data.size() + 100, "X", "Y")},
+      {"not a record", "garbage line\n"},
+  };
+  for (const Case& c : cases) {
+    write_file(header_path(), c.header);
+    Result r = process(HDR_MODE_APPEND);
+    EXPECT_EQ(r.header, whole) << c.name;
+    EXPECT_NE(r.err.find("rebuilding"), std::string::npos) << c.name;
+  }
+}
+
+TEST_F(HeaderTool, ResumeKeepsTheKindOfTheLastRecord) {
+  // A "** " line after the resume point is an ordinary line in a file
+  // whose products start with SOH.
+  std::string head = "\x01\n1\nHEAD1\nID\nbody\n";
+  std::string tail = "** NOT A START ****\nx\n\x01\n2\nHEAD2\nID\n";
+  std::string whole = fast(head + tail).header;
+  ASSERT_EQ(whole, record(3, "HEAD1", "ID") + record(head.size() + 25, "HEAD2", "ID"));
+  write_file(data_path(), head);
+  process(HDR_MODE_NEW);
+  write_file(data_path(), tail, "ab");
+  EXPECT_EQ(process(HDR_MODE_APPEND).header, whole);
+}
+
+// ---- A growing data file ----------------------------------------------------------
+
+TEST_F(HeaderTool, GrowingFileEndsIndexedAsAWhole) {
+  MESS_set(0, M_warn);
+  for (uint64_t seed = 0; seed < 12; ++seed) {
+    Style style = seed % 2 ? Style::stars : Style::soh;
+    std::string data = feed_file(style, seed, 15000 + seed * 1000);
+    std::string whole = fast(data).header;
+    std::filesystem::remove(header_path());
+    write_file(data_path(), "");
+    std::mt19937_64 rng(seed);
+    for (size_t at = 0; at < data.size();) {
+      size_t piece = 1 + rng() % (seed < 6 ? 40 : 2000);
+      write_file(data_path(), data.substr(at, piece), "ab");
+      at += piece;
+      if (seed == 3) MESS_set(0, at % 2 ? M_out2 : M_warn);
+      Result r = process(HDR_MODE_APPEND);
+      ASSERT_EQ(r.err, "") << "seed " << seed << " at " << at;
+      ASSERT_EQ(r.status >= 0, true);
+    }
+    ASSERT_EQ(read_file(header_path()), whole) << "seed " << seed;
+  }
+}
+
+// ---- Leaving the data stream consistent ----------------------------------------------
+
+TEST_F(HeaderTool, DataStreamIsLeftAtTheEnd) {
+  std::string data = feed_file(Style::soh, 4, 50000);
+  write_file(data_path(), data);
+  FILE* in = std::fopen(data_path().c_str(), "rb");
+  MESS_set(0, M_none);
+  HDR_scan(in, nullptr);
+  EXPECT_EQ(std::ftell(in), static_cast<long>(data.size()));
+  EXPECT_EQ(std::fgetc(in), EOF);
+  std::fclose(in);
+}
+
+TEST_F(HeaderTool, ResumeThenScanThroughTheirOwnCalls) {
+  std::string data = feed_file(Style::stars, 8, 20000);
+  std::string whole = fast(data).header;
+  size_t cut = whole.size() / 2;
+  cut = whole.rfind('\n', cut) + 1;
+  write_file(header_path(), whole.substr(0, cut));
+  FILE* in = std::fopen(data_path().c_str(), "rb");
+  FILE* hdr = std::fopen(header_path().c_str(), "r+");
+  MESS_set(0, M_none);
+  HDR_resume_point at = HDR_resume(in, hdr);
+  EXPECT_TRUE(at.ok);
+  EXPECT_EQ(at.type, HDR_START_STARS);
+  EXPECT_EQ(std::ftell(in), at.start);
+  HDR_scan(in, hdr, -1, at.type);
+  std::fclose(hdr);
+  std::fclose(in);
+  EXPECT_EQ(read_file(header_path()), whole);
+}
+
+}  // namespace
