@@ -453,8 +453,8 @@ int DOM_search_file(const char* file, const char* str, std::string& domstr) {
     if (line[0] == '#') continue;
     std::vector<std::string> words = split_words(line);
     if (words.empty()) return 0;
-    // A line without a specification matches anything: its first word
-    // serves as the specification.
+    // A line without a domain text matches any abbreviation: its first
+    // word stands for the domain text.
     if (words.size() < 4 || !begins_with_int(words[2])) {
       domstr = words[0];
       return 1;
