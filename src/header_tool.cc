@@ -26,11 +26,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <string_view>
 #include <vector>
 
+#include "files.h"
+#include "flag.h"
 #include "mess.h"
+#include "par_tool.h"
+#include "resrc.h"
 #include "string.h"
+#include "system.h"
 
 namespace {
 
@@ -197,30 +201,38 @@ Piece read_piece(const DataSource& src, long p) {
 // A field of a record: the piece's text up to its first NUL byte (a
 // record is one text line and never holds a NUL), with carriage returns
 // and line feeds removed when `strip` is set.
+void field(const DataSource& src, const Piece& piece, bool strip, std::string& out) {
+  out.clear();
+  for (const char* c = src.at(piece.start); c != src.at(piece.start + piece.len) && *c; ++c)
+    if (!strip || *c != '\r') out += *c;
+}
+
 std::string field(const DataSource& src, const Piece& piece, bool strip) {
-  std::string_view text(src.at(piece.start), piece.len);
-  text = text.substr(0, text.find('\0'));
-  std::string out(text);
-  if (strip) wsstrip_string(out);
+  std::string out;
+  field(src, piece, strip, out);
   return out;
 }
 
 // The heading of a "** " line: without its first three and last four
 // characters; empty when those overlap.
+void cut_stars_heading(std::string& line) {
+  if (line.size() <= 7) return line.clear();
+  line.resize(line.size() - 4);
+  line.erase(0, 3);
+}
+
 std::string stars_heading(std::string line) {
-  if (line.size() <= 7) return {};
-  return line.substr(3, line.size() - 7);
+  cut_stars_heading(line);
+  return line;
 }
 
 // ---- Header records ----------------------------------------------------------
 
-// "%7ld %s / %-20.20s\n" without its line feed.
-std::string format_record(long pos, const std::string& heading, const std::string& id) {
+// Appends "%7ld %s / %-20.20s" (without its line feed) to `out`.
+void format_record(long pos, const std::string& heading, const std::string& id, std::string& out) {
   char num[24];
   auto res = std::to_chars(num, num + sizeof num, pos);
   size_t digits = res.ptr - num;
-  std::string out;
-  out.reserve(32 + heading.size());
   if (digits < 7) out.append(7 - digits, ' ');
   out.append(num, digits);
   out += ' ';
@@ -228,6 +240,11 @@ std::string format_record(long pos, const std::string& heading, const std::strin
   out += " / ";
   out.append(id, 0, std::min(id.size(), kIdWidth));
   if (id.size() < kIdWidth) out.append(kIdWidth - id.size(), ' ');
+}
+
+std::string format_record(long pos, const std::string& heading, const std::string& id) {
+  std::string out;
+  format_record(pos, heading, id, out);
   return out;
 }
 
@@ -235,28 +252,43 @@ bool writes_to(FILE* hfile) {
   return hfile != nullptr && hfile != stdout && fileno(hfile) != STDOUT_FILENO;
 }
 
-// Reports and writes the records of one pass.
+// Reports and writes the records of one pass. Records reach the header
+// file whole, in batches, so a crash leaves at most the last one cut short
+// (which the next resume drops).
 class RecordSink {
  public:
   RecordSink(FILE* hfile, long ppos) : hfile_(writes_to(hfile) ? hfile : nullptr), ppos_(ppos) {}
+  ~RecordSink() { flush(); }
   void add(long pos, const std::string& heading, const std::string& id) {
     if (MESS_check(M_out3)) MESS_print(M_out3, "Product size: %7ld\n", pos - ppos_);
-    std::string rec = format_record(pos, heading, id);
-    rec += '\n';
-    if (MESS_check(M_out1)) MESS_print(M_out1, "%s", rec.c_str());
-    if (hfile_ != nullptr) std::fwrite(rec.data(), 1, rec.size(), hfile_);  // whole records only
+    record_.clear();
+    format_record(pos, heading, id, record_);
+    record_ += '\n';
+    if (MESS_check(M_out1)) MESS_print(M_out1, "%s", record_.c_str());
+    if (hfile_ != nullptr) {
+      batch_ += record_;
+      if (batch_.size() >= kBatch) write_batch();
+    }
     ppos_ = pos;
     ++count_;
   }
   int count() const { return count_; }
   void flush() {
-    if (hfile_ != nullptr) std::fflush(hfile_);
+    if (hfile_ == nullptr) return;
+    write_batch();
+    std::fflush(hfile_);
   }
 
  private:
+  static constexpr size_t kBatch = 64 * 1024;
+  void write_batch() {
+    std::fwrite(batch_.data(), 1, batch_.size(), hfile_);
+    batch_.clear();
+  }
   FILE* hfile_;
   long ppos_;
   int count_ = 0;
+  std::string record_, batch_;
 };
 
 // ---- Finding starts ----------------------------------------------------------
@@ -324,36 +356,38 @@ struct Taken {
   long next = 0;
 };
 
-// Reads the lines of a start whose first piece is at `s.piece`.
-Taken take_start(const DataSource& src, const Start& s) {
-  Taken t;
+// Reads the lines of a start whose first piece is at `s.piece` into `t`
+// (reused, so a scan does not allocate per product).
+void take_start(const DataSource& src, const Start& s, Taken& t) {
+  t.complete = false;
   Piece first = take_piece(src, s.piece);
   if (s.type == HDR_START_SOH) {
     Piece skipped = read_piece(src, first.next);
-    if (skipped.eof()) return t;
+    if (skipped.eof()) return;
     Piece heading = read_piece(src, skipped.next);
     Piece id = heading.eof() ? heading : read_piece(src, heading.next);
-    if (id.eof()) return t;
+    if (id.eof()) return;
     t.pos = skipped.next;
-    t.heading = field(src, heading, true);
-    t.id = field(src, id, true);
+    field(src, heading, true, t.heading);
+    field(src, id, true, t.id);
     t.next = id.next;
   } else {
     Piece id = read_piece(src, first.next);
-    if (id.eof()) return t;
+    if (id.eof()) return;
     t.pos = position_before(s);
-    t.heading = stars_heading(field(src, first, false));
-    t.id = field(src, id, false);
+    field(src, first, false, t.heading);
+    cut_stars_heading(t.heading);
+    field(src, id, false, t.id);
     t.next = id.next;
   }
   t.complete = true;
-  return t;
 }
 
 // The scan proper, from position p with the kind `type`; returns the
 // position where the input ended.
 long scan_source(DataSource& src, RecordSink& sink, long p, int type) {
   Anchor a{p, p, false};
+  Taken t;
   for (;;) {
     src.need(p, p + kChunk + kLookahead);
     if (p >= src.hi()) break;
@@ -365,7 +399,7 @@ long scan_source(DataSource& src, RecordSink& sink, long p, int type) {
       continue;
     }
     type = s.type;
-    Taken t = take_start(src, s);
+    take_start(src, s, t);
     if (!t.complete) return src.hi();  // no record from a product cut short
     sink.add(t.pos, t.heading, t.id);
     p = t.next;
@@ -420,35 +454,24 @@ LastLine read_all_records(FILE* hfile) {
 
 // Reads only as much of the end of the file as holds its last record.
 LastLine read_last_record(FILE* hfile) {
-  LastLine last;
-  if (std::fseek(hfile, 0, SEEK_END) != 0) return last;
+  if (std::fseek(hfile, 0, SEEK_END) != 0) return {};
   long size = std::ftell(hfile);
-  std::string tail;
-  long from = size;
-  long end = -1;  // just after the last line feed
-  while (from > 0) {
-    long step = std::min(from, 4096L);
-    from -= step;
-    std::string block(step, '\0');
+  for (long want = 4096;; want *= 2) {
+    long from = std::max(0L, size - want);
+    std::string tail(size - from, '\0');
     std::fseek(hfile, from, SEEK_SET);
-    if (std::fread(block.data(), 1, step, hfile) != static_cast<size_t>(step)) return last;
-    tail.insert(0, block);
-    size_t lf = tail.rfind('\n');
-    if (lf == std::string::npos) continue;
-    if (end < 0) {
-      end = from + static_cast<long>(lf) + 1;
-      if (lf == 0) continue;
-      lf = tail.rfind('\n', lf - 1);
-      if (lf == std::string::npos) continue;
-    } else {
-      lf = tail.rfind('\n', end - from - 2);
-      if (lf == std::string::npos) continue;
+    if (std::fread(tail.data(), 1, tail.size(), hfile) != tail.size()) return {};
+    size_t end = tail.rfind('\n');
+    if (end == std::string::npos) {
+      if (from == 0) return {};
+      continue;
     }
-    long begin = from + static_cast<long>(lf) + 1;
-    return {true, tail.substr(begin - from, end - 1 - begin), begin, end};
+    size_t before = end == 0 ? std::string::npos : tail.rfind('\n', end - 1);
+    if (before == std::string::npos && from > 0) continue;
+    size_t begin = before == std::string::npos ? 0 : before + 1;
+    return {true, tail.substr(begin, end - begin), from + static_cast<long>(begin),
+            from + static_cast<long>(end) + 1};
   }
-  if (end > 0) return {true, tail.substr(0, end - 1), 0, end};
-  return last;
 }
 
 // Cuts the header file at `length` and leaves it positioned there.
@@ -602,5 +625,102 @@ int HDR_process(FILE* ifile, FILE* hfile, int mode) {
   return scan_from(src, hfile, start, type);
 }
 
-int HDR_file_loop() { return 0; }
-int HDR_main(int argc, char** argv) { return 0; }
+// ---- File loop and start-up ------------------------------------------------
+
+namespace {
+
+// The resources this tool accepts as keyed options, then positionally.
+const res_type res_key[] = {
+    RES_help,       RES_batch,     RES_message,    RES_file_path, RES_data_path,
+    RES_con_path,   RES_grid_path, RES_raw_path,   RES_image_path, RES_watch_path,
+    RES_text_path,  RES_model_path, RES_sat_path,  RES_name_conv, RES_in_file,
+    RES_out_file,   RES_file_param, RES_current,   RES_hour,      RES_num_hour,
+    RES_identifier, RES_output,    RES_parameter,  RES_null};
+const res_type res_pos[] = {RES_filenames, RES_null};
+
+// True when both names lead to the same existing file, or are the same text.
+bool same_file(const std::string& a, const std::string& b) {
+  if (a == b) return true;
+  struct stat sa {}, sb {};
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+// The header file's name for the data file, or false when the data file
+// must get none: its name gives no date, or the header name would be the
+// data file itself.
+bool header_name(const std::string& filename, const Date& datim, std::string& hdrfilename) {
+  hdrfilename.clear();
+  if (datim.year == NO_VALUE) {
+    MESS_print(M_warn, "No date in data file name, no header file written: %s\n", filename.c_str());
+    return false;
+  }
+  Date copy = datim;
+  FILE_hdr_set_date(&copy, hdrfilename);
+  if (!FILE_is_stdio(hdrfilename.c_str()) && same_file(hdrfilename, filename)) {
+    MESS_print(M_warn, "Header file would overwrite data file: %s\n", filename.c_str());
+    return false;
+  }
+  return true;
+}
+
+// Opens the header file as the mode says; none in mode 3.
+FILE_ptr open_header(const std::string& hdrfilename, int mode) {
+  if (mode == HDR_MODE_NEW) {
+    MESS_print(M_mess, "Writing to header file: %s\n", hdrfilename.c_str());
+    FILE_ptr hfile(FILE_open(hdrfilename.c_str(), "w"));
+    if (!hfile) {
+      MESS_print(M_warn, "Unable to write to header file: %s\n", hdrfilename.c_str());
+      KIV_exit(EXIT_HEADER_UNWRITABLE);
+    }
+    return hfile;
+  }
+  if (mode == HDR_MODE_APPEND) {
+    MESS_print(M_mess, "Appending to header file: %s\n", hdrfilename.c_str());
+    return FILE_ptr(FILE_open(hdrfilename.c_str(), "r+"));
+  }
+  return nullptr;
+}
+
+void index_file(const std::string& filename) {
+  Date datim;
+  FILE_get_date(&datim);
+  FILE_ptr ifile(FILE_open(filename.c_str(), "r"));
+  if (!ifile) {
+    MESS_print(M_error, "Unable to open file: %s\n", filename.c_str());
+    return;
+  }
+  std::string hdrfilename;
+  int mode = HDR_MODE_KEEP;
+  if (header_name(filename, datim, hdrfilename)) mode = FILE_overwrite(hdrfilename.c_str(), 2);
+  FILE_ptr hfile = open_header(hdrfilename, mode);
+  HDR_process(ifile.get(), hfile.get(), mode);
+}
+
+}  // namespace
+
+int HDR_file_loop() {
+  std::string filename;
+  while (FILE_get_next(filename)) index_file(filename);
+  return 0;
+}
+
+int HDR_main(int argc, char** argv) {
+  RES_init(argc, argv, res_key, res_pos);
+  if (FLAG_help()) {
+    std::string program = RES_get_progname();
+    MESS_print(M_print, "%s: This program parses input data files and creates header files\n",
+               program.c_str());
+    RES_help_print(program.c_str(), res_key, res_pos);
+    KIV_exit(0);
+  }
+  MESS_print_prog("HEADER DATA FILE GENERATOR");
+  PAR_in_file("raw");
+  std::string filename;
+  FILE_get_file_only("Enter the filename: ", &filename);
+  Date datim;
+  FILE_get_date(&datim);
+  FILE_reset_time();
+  FILE_first(datim);
+  return HDR_file_loop();
+}
