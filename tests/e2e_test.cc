@@ -1,113 +1,13 @@
 // End-to-end tests: the built header_tool run in a temporary directory
 // with a clean environment and no terminal.
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
-#include <vector>
+
+#include "tests/tool_fixture.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
-struct ToolRun {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string read_fd(int fd) {
-  std::string s;
-  char buf[4096];
-  ssize_t n;
-  while ((n = read(fd, buf, sizeof buf)) > 0) s.append(buf, n);
-  return s;
-}
-
-class E2ETest : public testing::Test {
- protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/kiv_e2e_XXXXXX";
-    dir_ = mkdtemp(tmpl);
-    write("etc/name_conv", "raw %R/%Y%m%d%h.raw %C/%Y%m%d%h.hdr 0\n");
-  }
-  void TearDown() override {
-    fs::remove_all(dir_);
-  }
-
-  void write(const std::string& name, const std::string& text) {
-    fs::path p = dir_ / name;
-    fs::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << text;
-  }
-  std::string read(const std::string& name) const {
-    std::ifstream in(dir_ / name, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
-  bool exists(const std::string& name) const { return fs::exists(dir_ / name); }
-
-  // Runs the tool in the temporary directory with only the given
-  // environment; `input` (when given) is its standard input, otherwise it
-  // has none at all.
-  ToolRun run(std::vector<std::string> args, std::vector<std::string> env = {},
-          const std::string* input = nullptr) {
-    args.insert(args.begin(), KIV_HEADER_TOOL);
-    env.push_back("PATH=/usr/bin:/bin");
-    env.push_back("HOME=" + dir_.string());
-    int out[2], err[2], in[2];
-    if (pipe(out) != 0 || pipe(err) != 0 || pipe(in) != 0) return {};
-    pid_t pid = fork();
-    if (pid == 0) {
-      dup2(out[1], 1);
-      dup2(err[1], 2);
-      if (input != nullptr) dup2(in[0], 0);
-      else close(0);
-      for (int fd : {out[0], out[1], err[0], err[1], in[0], in[1]}) close(fd);
-      if (chdir(dir_.c_str()) != 0) _exit(99);
-      std::vector<char*> argv, envp;
-      for (auto& a : args) argv.push_back(a.data());
-      for (auto& e : env) envp.push_back(e.data());
-      argv.push_back(nullptr);
-      envp.push_back(nullptr);
-      execve(argv[0], argv.data(), envp.data());
-      _exit(98);
-    }
-    close(out[1]);
-    close(err[1]);
-    close(in[0]);
-    if (input != nullptr && !input->empty()) {
-      ssize_t ignored = ::write(in[1], input->data(), input->size());
-      (void)ignored;
-    }
-    close(in[1]);
-    ToolRun r;
-    r.out = read_fd(out[0]);  // small outputs: pipes do not fill
-    r.err = read_fd(err[0]);
-    close(out[0]);
-    close(err[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return r;
-  }
-
-  // Options that every run shares: the convention and the directories.
-  static std::vector<std::string> with_paths(std::vector<std::string> extra) {
-    std::vector<std::string> args = {"-fp", "etc", "-rp", "raw", "-cp", "hdr"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    return args;
-  }
-
-  fs::path dir_;
-};
+using E2ETest = ToolTest;
 
 std::string record(long pos, const char* heading, const char* id) {
   char buf[256];
