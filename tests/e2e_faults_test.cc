@@ -1,0 +1,208 @@
+// The tool under faults and hostile input: killed at random moments,
+// indexing a file that grows while it runs, and fed data, resource,
+// convention and option texts that no site should write. The header file
+// must always end up exactly as a fresh index; nothing may crash or hang.
+#include <chrono>
+#include <cstdio>
+#include <random>
+#include <regex>
+#include <string>
+#include <thread>
+
+#include "tests/tool_fixture.h"
+
+using namespace std::string_literals;
+
+namespace {
+
+
+// Small SOH products (CR CR LF line ends), sometimes with long lines.
+std::string make_products(int count, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::string out;
+  char line[128];
+  for (int i = 0; i < count; ++i) {
+    std::snprintf(line, sizeof line, "\x01\r\r\n%03d \r\r\nSAUS%02d KWBC %06d\r\r\nMTR%03d\r\r\n",
+                  i % 1000, i % 100, i % 1000000, i % 1000);
+    out += line;
+    int body = 1 + rng() % 4;
+    for (int b = 0; b < body; ++b) out += std::string(20 + rng() % 100, 'A' + rng() % 26) + "\r\r\n";
+    out += "\x03";
+  }
+  return out;
+}
+
+class FaultTest : public ToolTest {
+ protected:
+  // A fresh index of the data file `raw/<name>` into `fresh/`.
+  std::string fresh_index(const std::string& name) {
+    ToolRun r = run({"-ba", "-pf", "over", "-fp", "etc", "-rp", "raw", "-cp", "fresh", name});
+    EXPECT_EQ(r.status, 0) << r.err;
+    return read("fresh/" + name.substr(0, name.size() - 4) + ".hdr");
+  }
+};
+
+TEST_F(FaultTest, KilledAtRandomMomentsTheAppendRunsRepairTheIndex) {
+  write("raw/2026120818.raw", make_products(60000, 1));
+  const std::string expected = fresh_index("2026120818.raw");
+  ASSERT_GT(expected.size(), 1000000u);
+  auto started = std::chrono::steady_clock::now();
+  fresh_index("2026120818.raw");
+  long full_us = std::chrono::duration_cast<std::chrono::microseconds>(
+                     std::chrono::steady_clock::now() - started).count();
+
+  std::mt19937 rng(7);
+  const std::vector<std::string> first = with_paths({"-ba", "-pf", "over", "2026120818.raw"});
+  const std::vector<std::string> again = with_paths({"-ba", "-pf", "app", "2026120818.raw"});
+  int killed = 0;
+  for (int round = 0; round < 12; ++round) {
+    // Kill the first run, then every append run for a few more moments.
+    for (int k = 0; k < 3; ++k) {
+      pid_t pid = spawn(k == 0 ? first : again, {});
+      std::this_thread::sleep_for(std::chrono::microseconds(rng() % (full_us + 1)));
+      kill(pid, SIGKILL);
+      if (wait_status(pid) == 128 + SIGKILL) ++killed;
+    }
+    ToolRun last = run(again);
+    ASSERT_EQ(last.status, 0) << last.err;
+    ASSERT_EQ(read("hdr/2026120818.hdr"), expected) << "round " << round;
+  }
+  EXPECT_GT(killed, 0);
+}
+
+TEST_F(FaultTest, AFileGrowingWhileTheToolRunsEndsFreshlyIndexed) {
+  const std::string data = make_products(3000, 2) + "** not a start in an SOH file\n";
+  write("raw/2026120818.raw", "");
+  std::thread writer([&] {
+    std::mt19937 rng(11);
+    for (size_t at = 0; at < data.size();) {
+      size_t piece = 1 + rng() % 700;  // cut anywhere: lines, starts, headings
+      write("raw/2026120818.raw", data.substr(at, piece), true);
+      at += piece;
+      std::this_thread::sleep_for(std::chrono::microseconds(rng() % 300));
+    }
+  });
+  const std::vector<std::string> app = with_paths({"-ba", "-pf", "app", "2026120818.raw"});
+  ASSERT_EQ(run(with_paths({"-ba", "2026120818.raw"})).status, 0);
+  int runs = 0;
+  while (read("raw/2026120818.raw").size() < data.size()) {
+    ToolRun r = run(app);
+    ASSERT_EQ(r.status, 0) << r.err;
+    ++runs;
+  }
+  writer.join();
+  ASSERT_EQ(run(app).status, 0);
+  EXPECT_GT(runs, 1);
+  EXPECT_EQ(read("hdr/2026120818.hdr"), fresh_index("2026120818.raw"));
+}
+
+// Every line of a header file is one well-formed record.
+void expect_well_formed(const std::string& header) {
+  static const std::regex record("^ *[0-9]+ [^\n]* / [^\n]{20}$");
+  size_t start = 0;
+  while (start < header.size()) {
+    size_t end = header.find('\n', start);
+    ASSERT_NE(end, std::string::npos) << "last record without a line feed";
+    std::string line = header.substr(start, end - start);
+    EXPECT_EQ(line.find('\0'), std::string::npos);
+    EXPECT_TRUE(std::regex_match(line, record)) << line;
+    start = end + 1;
+  }
+}
+
+TEST_F(FaultTest, HostileDataFiles) {
+  std::mt19937 rng(3);
+  std::string random_bytes(1 << 20, '\0');
+  for (char& c : random_bytes) {
+    unsigned r = rng() % 16;
+    c = r == 0 ? '\n' : r == 1 ? '\x01' : r == 2 ? '\r' : r == 3 ? '\0' : r == 4 ? '*' : static_cast<char>(rng());
+  }
+  std::string nul_product = "\x01\r\r\n001 \r\r\nSA\0US70 KWBC\r\r\nM\0TR\r\r\n"s;
+  nul_product.append(std::string(1000, '\0'));
+  const std::string long_heading =
+      "\x01\r\r\n001 \r\r\n" + std::string(200, 'H') + "\r\r\n" + std::string(30, 'I') + "\r\r\n";
+  struct Case {
+    const char* name;
+    std::string data;
+    const char* expected;  // the exact header, or nullptr: only well-formed
+  };
+  const Case cases[] = {
+      {"random bytes", random_bytes, nullptr},
+      {"NUL bytes", nul_product, "     10 SA / M                   \n"},
+      {"only line feeds", std::string(1 << 20, '\n'), ""},
+      {"one line of 100 MB", std::string(100 << 20, 'x'), ""},
+      {"heading longer than 80", long_heading,
+       nullptr},
+  };
+  for (const Case& c : cases) {
+    write("raw/2026120818.raw", c.data);
+    ToolRun r = run(with_paths({"-ba", "-pf", "over", "2026120818.raw"}));
+    EXPECT_EQ(r.status, 0) << c.name << ": " << r.err;
+    std::string header = read("hdr/2026120818.hdr");
+    if (c.expected != nullptr) {
+      EXPECT_EQ(header, c.expected) << c.name;
+    }
+    expect_well_formed(header);
+  }
+  // The heading's second piece is read as the second identification line.
+  EXPECT_EQ(read("hdr/2026120818.hdr"), "     10 " + std::string(80, 'H') + " / " +
+                                            std::string(20, 'H') + "\n");
+}
+
+TEST_F(FaultTest, DataFilesThatCannotBeRead) {
+  fs::create_directories(dir_ / "raw/2026120818.raw");
+  ToolRun dir = run(with_paths({"-ba", "2026120818.raw", "2026120819.raw"}));
+  EXPECT_EQ(dir.status, 0);
+  EXPECT_EQ(dir.err,
+            "Unable to open file: raw/2026120818.raw\nUnable to open file: raw/2026120819.raw\n");
+  EXPECT_FALSE(exists("hdr"));
+}
+
+TEST_F(FaultTest, HostileSettings) {
+  write("raw/2026120818.raw", make_products(3, 4));
+  const std::string expected = fresh_index("2026120818.raw");
+  std::string junk(4096, '\0');
+  std::mt19937 rng(5);
+  for (char& c : junk) c = static_cast<char>(rng());
+  const std::string long_value(10000, 'v');
+  struct Case {
+    const char* name;
+    std::string cfg;        // resource file in the working directory
+    std::string conv;       // convention file
+    std::vector<std::string> extra;  // more options
+    int status;
+  };
+  const std::string conv = "raw %R/%Y%m%d%h.raw %C/%Y%m%d%h.hdr 0\n";
+  const Case cases[] = {
+      {"overlong resource lines", "*.title " + long_value + "\n*" + long_value + " x\n", conv, {}, 0},
+      {"unbalanced sections", "IF a\nIF b\nELSE\nEND\nEND\nEND\nELIF\nELSE\n" +
+                                  std::string(30, 'I') + "F x\n", conv, {}, 0},
+      {"binary resource file", junk, conv, {}, 0},
+      {"binary convention file", "", junk + "\n" + conv, {}, 0},
+      {"overlong convention line", "", std::string(20000, 'r') + "\n" + conv, {}, 0},
+      {"huge template widths", "",
+       "raw %R/%Y%m%d%h.raw %C/%99999999999Y%4000000000m%0d%-5h%9999999z.hdr 0\n", {}, 0},
+      {"long option values", "", conv, {"-me", "warn," + long_value, "-pa", long_value,
+                                        "-id", long_value, "-zz", long_value}, 0},
+  };
+  for (const Case& c : cases) {
+    write("kiv.cfg", c.cfg);
+    write("etc/name_conv", c.conv);
+    std::vector<std::string> args = with_paths({"-ba", "-pf", "over"});
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    args.push_back("2026120818.raw");
+    fs::remove_all(dir_ / "hdr");
+    ToolRun r = run(args);
+    EXPECT_EQ(r.status, c.status) << c.name << ": " << r.err;
+    for (const auto& entry : fs::directory_iterator(dir_ / "hdr"))
+      expect_well_formed(read("hdr/" + entry.path().filename().string()));
+  }
+  // A 10,000-character directory or file name is reported, never cut.
+  ToolRun r = run({"-ba", "-fp", "etc", "-rp", long_value, "-cp", "hdr", "2026120818.raw"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "Unable to open file: " + long_value + "/2026120818.raw\n");
+  write("etc/name_conv", conv);
+  fs::remove("kiv.cfg");
+}
+
+}  // namespace
