@@ -202,9 +202,10 @@ Piece read_piece(const DataSource& src, long p) {
 // record is one text line and never holds a NUL), with carriage returns
 // and line feeds removed when `strip` is set.
 void field(const DataSource& src, const Piece& piece, bool strip, std::string& out) {
-  out.clear();
-  for (const char* c = src.at(piece.start); c != src.at(piece.start + piece.len) && *c; ++c)
-    if (!strip || *c != '\r') out += *c;
+  const char* text = src.at(piece.start);
+  const void* nul = std::memchr(text, '\0', piece.len);
+  out.assign(text, nul ? static_cast<const char*>(nul) - text : piece.len);
+  if (strip && out.find('\r') != std::string::npos) std::erase(out, '\r');
 }
 
 std::string field(const DataSource& src, const Piece& piece, bool strip) {
@@ -685,7 +686,8 @@ FILE_ptr open_header(const std::string& hdrfilename, int mode) {
 void index_file(const std::string& filename) {
   Date datim;
   FILE_get_date(&datim);
-  FILE_ptr ifile(FILE_open(filename.c_str(), "r"));
+  // A directory opens for reading but yields nothing: not a data file.
+  FILE_ptr ifile(FILE_is_dir(filename.c_str()) ? nullptr : FILE_open(filename.c_str(), "r"));
   if (!ifile) {
     MESS_print(M_error, "Unable to open file: %s\n", filename.c_str());
     return;
