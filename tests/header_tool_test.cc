@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "bench/raw_generator.h"
+#include "bench/simple_scanner.h"
 #include "src/mess.h"
 #include "src/string.h"
 #include "src/tools.h"
@@ -91,49 +92,6 @@ class Capture {
   int saved_out_ = -1, saved_err_ = -1;
 };
 
-// ---- The simple reference scanner ----------------------------------------
-
-void reference_record(FILE* hfile, long pos, long& ppos, const char* heading, const char* id) {
-  MESS_print(M_out3, "Product size: %7ld\n", pos - ppos);
-  MESS_print(M_out1, "%7ld %s / %-20.20s\n", pos, heading, id);
-  if (hfile != nullptr) std::fprintf(hfile, "%7ld %s / %-20.20s\n", pos, heading, id);
-  ppos = pos;
-}
-
-// The plain rules, one line read at a time. Lines are C strings, so a
-// field ends at its first NUL. Only bytes that were read count, a "** "
-// line of seven characters or fewer has an empty heading, and a start
-// whose lines run past the end of the file gives no record.
-void reference_scan(FILE* in, FILE* hfile) {
-  std::fseek(in, 0, SEEK_SET);  // keeps ftell from asking the kernel each time
-  MESS_print(M_mess, "Processing products...\n");
-  int type = 0;
-  long ppos = std::ftell(in);
-  char line[81], line2[81];
-  for (;;) {
-    long pos = std::ftell(in);
-    int n = fgetnline(in, line, 80);
-    if (n < 0) break;
-    bool soh = (n >= 1 && line[0] == '\x01') || (n >= 2 && line[1] == '\x01');
-    if (soh && (type == 0 || type == 2)) {
-      type = 2;
-      if (fgetnline(in, line, 80) < 0) break;
-      pos = std::ftell(in);
-      if (fgetnline(in, line, 80) < 0 || fgetnline(in, line2, 80) < 0) break;
-      wsstrip_string(line);
-      wsstrip_string(line2);
-      reference_record(hfile, pos, ppos, line, line2);
-    } else if (n >= 3 && std::strncmp(line, "** ", 3) == 0 && (type == 0 || type == 1)) {
-      type = 1;
-      if (fgetnline(in, line2, 80) < 0) break;
-      size_t len = std::strlen(line);
-      const char* heading = "";
-      if (len > 7) line[len - 4] = '\0', heading = line + 3;
-      reference_record(hfile, pos, ppos, heading, line2);
-    }
-  }
-}
-
 // ---- Running either scanner on a text ------------------------------------
 
 struct Result {
@@ -186,7 +144,7 @@ class HeaderTool : public ::testing::Test {
     Result r;
     {
       Capture cap(dir_);
-      reference_scan(in, hdr);
+      simple_scan(in, hdr);
       cap.stop();
       r.out = cap.out;
       r.err = cap.err;
