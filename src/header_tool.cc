@@ -111,11 +111,7 @@ class DataSource {
     eof_ = end >= size_;
     window_ = true;
     if (end <= start) return;
-    int flags = MAP_PRIVATE;
-#ifdef MAP_POPULATE
-    flags |= MAP_POPULATE;  // one call instead of a fault per page
-#endif
-    void* m = mmap(nullptr, end - start, PROT_READ, flags, fd_, start);
+    void* m = mmap(nullptr, end - start, PROT_READ, MAP_PRIVATE, fd_, start);
     if (m == MAP_FAILED) {
       map_failed_ = true;
       eof_ = true;  // the end of what can be read
@@ -198,52 +194,60 @@ Piece read_piece(const DataSource& src, long p) {
   return {p, 0, p};  // an empty line
 }
 
-// A field of a record: the piece's text up to its first NUL byte (a
-// record is one text line and never holds a NUL), with carriage returns
-// and line feeds removed when `strip` is set.
-void field(const DataSource& src, const Piece& piece, bool strip, std::string& out) {
+// A field of a record as it stands in the data: the piece's text up to
+// its first NUL byte (a record is one text line and never holds a NUL),
+// whose carriage returns are dropped when `strip` is set.
+struct Field {
+  const char* text = "";
+  long len = 0;
+  bool strip = false;
+};
+
+Field field(const DataSource& src, const Piece& piece, bool strip) {
   const char* text = src.at(piece.start);
   const void* nul = std::memchr(text, '\0', piece.len);
-  out.assign(text, nul ? static_cast<const char*>(nul) - text : piece.len);
-  if (strip && out.find('\r') != std::string::npos) std::erase(out, '\r');
-}
-
-std::string field(const DataSource& src, const Piece& piece, bool strip) {
-  std::string out;
-  field(src, piece, strip, out);
-  return out;
+  return {text, nul ? static_cast<const char*>(nul) - text : piece.len, strip};
 }
 
 // The heading of a "** " line: without its first three and last four
 // characters; empty when those overlap.
-void cut_stars_heading(std::string& line) {
-  if (line.size() <= 7) return line.clear();
-  line.resize(line.size() - 4);
-  line.erase(0, 3);
-}
-
-std::string stars_heading(std::string line) {
-  cut_stars_heading(line);
-  return line;
+Field stars_heading(Field line) {
+  if (line.len <= 7) return {};
+  return {line.text + 3, line.len - 7, false};
 }
 
 // ---- Header records ----------------------------------------------------------
 
-// Appends "%7ld %s / %-20.20s" (without its line feed) to `out`.
-void format_record(long pos, const std::string& heading, const std::string& id, std::string& out) {
-  char num[24];
-  auto res = std::to_chars(num, num + sizeof num, pos);
-  size_t digits = res.ptr - num;
-  if (digits < 7) out.append(7 - digits, ' ');
-  out.append(num, digits);
-  out += ' ';
-  out += heading;
-  out += " / ";
-  out.append(id, 0, std::min(id.size(), kIdWidth));
-  if (id.size() < kIdWidth) out.append(kIdWidth - id.size(), ' ');
+// Copies at most `max` characters of `f` to `to`; returns the end.
+char* put_field(char* to, const Field& f, long max) {
+  const char* from = f.text;
+  const char* end = f.text + f.len;
+  char* stop = to + max;
+  for (; from != end && to != stop; ++from) {
+    *to = *from;
+    to += !f.strip || *from != '\r';
+  }
+  return to;
 }
 
-std::string format_record(long pos, const std::string& heading, const std::string& id) {
+// Appends "%7ld %s / %-20.20s" (without its line feed) to `out`.
+void format_record(long pos, const Field& heading, const Field& id, std::string& out) {
+  size_t old = out.size();
+  out.resize(old + 32 + heading.len + kIdWidth);
+  char* to = out.data() + old;
+  char num[24];
+  size_t digits = std::to_chars(num, num + sizeof num, pos).ptr - num;
+  for (size_t i = digits; i < 7; ++i) *to++ = ' ';
+  to = std::copy(num, num + digits, to);
+  *to++ = ' ';
+  to = put_field(to, heading, heading.len);
+  to = std::copy_n(" / ", 3, to);
+  char* id_end = put_field(to, id, kIdWidth);
+  to = std::fill_n(id_end, kIdWidth - (id_end - to), ' ');
+  out.resize(to - out.data());
+}
+
+std::string format_record(long pos, const Field& heading, const Field& id) {
   std::string out;
   format_record(pos, heading, id, out);
   return out;
@@ -260,16 +264,14 @@ class RecordSink {
  public:
   RecordSink(FILE* hfile, long ppos) : hfile_(writes_to(hfile) ? hfile : nullptr), ppos_(ppos) {}
   ~RecordSink() { flush(); }
-  void add(long pos, const std::string& heading, const std::string& id) {
-    if (MESS_check(M_out3)) MESS_print(M_out3, "Product size: %7ld\n", pos - ppos_);
-    record_.clear();
-    format_record(pos, heading, id, record_);
-    record_ += '\n';
-    if (MESS_check(M_out1)) MESS_print(M_out1, "%s", record_.c_str());
-    if (hfile_ != nullptr) {
-      batch_ += record_;
-      if (batch_.size() >= kBatch) write_batch();
-    }
+  void add(long pos, const Field& heading, const Field& id) {
+    if (show_size_) MESS_print(M_out3, "Product size: %7ld\n", pos - ppos_);
+    size_t at = batch_.size();
+    format_record(pos, heading, id, batch_);
+    batch_ += '\n';
+    if (show_record_) MESS_print(M_out1, "%s", batch_.c_str() + at);
+    if (hfile_ == nullptr) batch_.clear();
+    else if (batch_.size() >= kBatch) write_batch();
     ppos_ = pos;
     ++count_;
   }
@@ -289,7 +291,9 @@ class RecordSink {
   FILE* hfile_;
   long ppos_;
   int count_ = 0;
-  std::string record_, batch_;
+  bool show_size_ = MESS_check(M_out3);
+  bool show_record_ = MESS_check(M_out1);
+  std::string batch_;
 };
 
 // ---- Finding starts ----------------------------------------------------------
@@ -317,19 +321,27 @@ struct Start {
   Anchor anchor;    // of that piece
 };
 
+// The byte a start of `type` has at the first or second place of a piece.
+char candidate_byte(int type) { return type == HDR_START_SOH ? kSOH : '*'; }
+
+// Whether the candidate byte at a.pos opens a start of `type`.
+Start start_at(const DataSource& src, const Anchor& a, int type) {
+  long x = a.pos;
+  long col = (x - a.origin) % kPiece;
+  if (type == HDR_START_SOH) return col <= 1 ? Start{type, x - col, a} : Start{};
+  bool stars = col == 0 && x + 2 < src.hi() && src.byte(x + 1) == '*' && src.byte(x + 2) == ' ';
+  return stars ? Start{type, x, a} : Start{};
+}
+
 // The first start of kind `type` whose candidate byte lies in [from, lim).
 Start find_kind(const DataSource& src, Anchor a, long from, long lim, int type) {
-  const char target = type == HDR_START_SOH ? kSOH : '*';
   for (long x = from; x < lim; ++x) {
-    const void* hit = std::memchr(src.at(x), target, lim - x);
+    const void* hit = std::memchr(src.at(x), candidate_byte(type), lim - x);
     if (hit == nullptr) break;
     x += static_cast<const char*>(hit) - src.at(x);
     a = locate(src, a, x);
-    long col = (x - a.origin) % kPiece;
-    if (type == HDR_START_SOH && col <= 1) return {type, x - col, a};
-    if (type == HDR_START_STARS && col == 0 && x + 2 < src.hi() && src.byte(x + 1) == '*' &&
-        src.byte(x + 2) == ' ')
-      return {type, x, a};
+    Start s = start_at(src, a, type);
+    if (s.piece >= 0) return s;
   }
   return {};
 }
@@ -350,15 +362,15 @@ long position_before(const Start& s) {
 }
 
 // A record as a fresh scan makes it, and the position after its lines.
+// The fields point into the data source's bytes.
 struct Taken {
   bool complete = false;  // false: the lines it needs run past the end
   long pos = 0;
-  std::string heading, id;
+  Field heading, id;
   long next = 0;
 };
 
-// Reads the lines of a start whose first piece is at `s.piece` into `t`
-// (reused, so a scan does not allocate per product).
+// Reads the lines of a start whose first piece is at `s.piece` into `t`.
 void take_start(const DataSource& src, const Start& s, Taken& t) {
   t.complete = false;
   Piece first = take_piece(src, s.piece);
@@ -369,16 +381,15 @@ void take_start(const DataSource& src, const Start& s, Taken& t) {
     Piece id = heading.eof() ? heading : read_piece(src, heading.next);
     if (id.eof()) return;
     t.pos = skipped.next;
-    field(src, heading, true, t.heading);
-    field(src, id, true, t.id);
+    t.heading = field(src, heading, true);
+    t.id = field(src, id, true);
     t.next = id.next;
   } else {
     Piece id = read_piece(src, first.next);
     if (id.eof()) return;
     t.pos = position_before(s);
-    field(src, first, false, t.heading);
-    cut_stars_heading(t.heading);
-    field(src, id, false, t.id);
+    t.heading = stars_heading(field(src, first, false));
+    t.id = field(src, id, false);
     t.next = id.next;
   }
   t.complete = true;
@@ -532,8 +543,8 @@ std::vector<Candidate> records_at(DataSource& src, long pos) {
   if (second.eof()) return out;
   Taken soh{true, pos, field(src, first, true), field(src, second, true), second.next};
   out.push_back({HDR_START_SOH, soh});
-  std::string line = field(src, first, false);
   if (first.len >= 3 && std::memcmp(src.at(first.start), "** ", 3) == 0) {
+    Field line = field(src, first, false);
     Taken stars{true, pos, stars_heading(line), field(src, second, false), second.next};
     out.push_back({HDR_START_STARS, stars});
   }
