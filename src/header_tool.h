@@ -34,7 +34,9 @@ struct HDR_resume_point {
 // cut short, checks its last record against the data file and says where
 // the scan continues: after the last recorded product, or at 0 when there
 // is no usable record (the header file is then emptied, with a warning if
-// it did not match the data file). Leaves `hfile` positioned at its end.
+// it did not match the data file). Leaves `hfile` positioned at its end
+// and a seekable `ifile` at the returned start; a stream that cannot seek
+// has been read past it, so streams go through HDR_process instead.
 HDR_resume_point HDR_resume(FILE* ifile, FILE* hfile);
 
 // Scans the data file from position `start` (negative: the stream's
