@@ -376,12 +376,11 @@ TEST_F(HeaderTool, RealRadarProductWithStrayStartAtTheEnd) {
 
 // ---- Standard input and pipes ---------------------------------------------------
 
-TEST_F(HeaderTool, PipeGivesTheSameRecordsAsTheFile) {
-  std::string data = feed_file(Style::soh, 3, 300000);
-  std::string want = fast(data).header;
+// A stream that cannot seek, fed by a child process in small writes.
+FILE* pipe_from(const std::string& data, pid_t& child) {
   int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  pid_t child = fork();
+  if (pipe(fds) != 0) return nullptr;
+  child = fork();
   if (child == 0) {
     close(fds[0]);
     for (size_t at = 0; at < data.size(); at += 1000)
@@ -389,14 +388,35 @@ TEST_F(HeaderTool, PipeGivesTheSameRecordsAsTheFile) {
     _exit(0);
   }
   close(fds[1]);
-  FILE* in = fdopen(fds[0], "r");
-  FILE* hdr = std::fopen(header_path().c_str(), "w");
+  return fdopen(fds[0], "r");
+}
+
+TEST_F(HeaderTool, PipeGivesTheSameRecordsAsTheFile) {
+  std::string data = feed_file(Style::soh, 3, 300000);
+  std::string whole = fast(data).header;
+  std::string half = fast(data.substr(0, data.size() / 2)).header;
   MESS_set(0, M_warn);
-  EXPECT_GT(HDR_process(in, hdr, HDR_MODE_NEW), 100);
-  std::fclose(hdr);
-  std::fclose(in);
-  waitpid(child, nullptr, 0);
-  EXPECT_EQ(read_file(header_path()), want);
+  struct Case {
+    const char* name;
+    int mode;
+    std::string header;  // before the run
+  } cases[] = {
+      {"new header file", HDR_MODE_NEW, ""},
+      {"append: skips to the last record", HDR_MODE_APPEND, half},
+      {"append: nothing new", HDR_MODE_APPEND, whole},
+  };
+  for (const Case& c : cases) {
+    write_file(header_path(), c.header);
+    pid_t child = 0;
+    FILE* in = pipe_from(data, child);
+    ASSERT_NE(in, nullptr);
+    FILE* hdr = std::fopen(header_path().c_str(), c.mode == HDR_MODE_NEW ? "w" : "r+");
+    EXPECT_GE(HDR_process(in, hdr, c.mode), 0) << c.name;
+    std::fclose(hdr);
+    std::fclose(in);
+    waitpid(child, nullptr, 0);
+    EXPECT_EQ(read_file(header_path()), whole) << c.name;
+  }
 }
 
 // ---- Resume -------------------------------------------------------------------
