@@ -104,6 +104,11 @@ class DataSource {
     upto = std::min(upto, size_);
     if (window_ && keep >= base_ && upto <= hi_) return;
     unmap();
+    // Mapped bytes past the end of the file fault: take its size afresh,
+    // which also follows a file the feed is still writing.
+    struct stat st {};
+    if (fstat(fd_, &st) == 0) size_ = st.st_size;
+    upto = std::min(upto, size_);
     long page = sysconf(_SC_PAGESIZE);
     long start = std::min(keep, size_) / page * page;
     long end = std::min(size_, std::max(start + kWindow, upto));
