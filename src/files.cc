@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -337,6 +338,13 @@ struct Item {
   size_t end = 0;  // template position after the item
 };
 
+// value * 10 + digit, held at INT_MAX instead of overflowing: numbers in
+// templates and expressions come from users and may be any length.
+int add_digit(int value, char digit) {
+  int d = digit - '0';
+  return value > (INT_MAX - d) / 10 ? INT_MAX : value * 10 + d;
+}
+
 Item read_item(const std::string& tmpl, size_t pos) {
   Item item;
   size_t i = pos + 1;
@@ -344,7 +352,7 @@ Item read_item(const std::string& tmpl, size_t pos) {
     item.has_n = true;
     item.n = 0;
     while (i < tmpl.size() && std::isdigit(static_cast<unsigned char>(tmpl[i])))
-      item.n = item.n * 10 + (tmpl[i++] - '0');
+      item.n = add_digit(item.n, tmpl[i++]);
   }
   if (i >= tmpl.size()) {
     item.end = i;
@@ -1061,7 +1069,7 @@ long apply_requested(long t) {
 
 int read_number(const std::string& text, size_t& pos) {
   int value = 0;
-  while (pos < text.size() && is_digit(text[pos])) value = value * 10 + (text[pos++] - '0');
+  while (pos < text.size() && is_digit(text[pos])) value = add_digit(value, text[pos++]);
   return value;
 }
 
