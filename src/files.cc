@@ -970,7 +970,7 @@ int FILE_set_file(const char* file, std::string& out_file) {
     return 0;
   }
   if (FILE_is_stdio(spec.c_str()) || (!st.conv.empty() && FILE_is_stdio(st.conv.c_str()))) {
-    out_file = "-";
+    out_file.assign(1, '-');  // not = "-": GCC 12 warns falsely (-Wrestrict) on that
     return 0;
   }
   if (st.conv.empty()) {

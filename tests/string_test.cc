@@ -39,7 +39,9 @@ TEST(ParseString, TokenCounts) {
     int status = 0;
     EXPECT_EQ(split(c.text, c.delim, &status), c.tokens) << (c.text ? c.text : "(null)");
     EXPECT_EQ(status, c.status);
-    if (c.text != nullptr) EXPECT_EQ(parse_string(std::string(c.text), c.delim), c.tokens);
+    if (c.text != nullptr) {
+      EXPECT_EQ(parse_string(std::string(c.text), c.delim), c.tokens);
+    }
   }
 }
 
@@ -67,7 +69,7 @@ TEST(Compare, CaseInsensitive) {
       {nullptr, "a", -1, false},     {"a", nullptr, 3, false},
   };
   for (const Case& c : cases) {
-    int r = c.n < 0 && c.n == -1 ? stricmp(c.a, c.b) : strnicmp(c.a, c.b, c.n);
+    int r = c.n == -1 ? stricmp(c.a, c.b) : strnicmp(c.a, c.b, c.n);
     EXPECT_EQ(r == 0, c.equal) << (c.a ? c.a : "null") << " vs " << (c.b ? c.b : "null")
                                << " n=" << c.n;
   }
