@@ -9,9 +9,7 @@
 #include "src/resrc.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::enter_private_dir();
-  setenv("kivcurtime", "2024030507", 1);
-  MESS_set(10, 0);
+  fuzz::enter_dated_dir();
   return 0;
 }
 

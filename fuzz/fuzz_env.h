@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <string>
 
+#include "src/mess.h"
+
 namespace fuzz {
 
 inline std::filesystem::path& workdir() {
@@ -31,6 +33,14 @@ inline void enter_private_dir() {
   close(null_in);
   close(null_out);
   std::atexit([] { std::filesystem::remove_all(workdir()); });
+}
+
+// For targets that name files by date: "now" is pinned through kivcurtime
+// and the expected warnings are silenced.
+inline void enter_dated_dir() {
+  enter_private_dir();
+  setenv("kivcurtime", "2024030507", 1);
+  MESS_set(10, 0);
 }
 
 // Removes everything an input created in the working directory, except
