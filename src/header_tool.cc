@@ -664,10 +664,11 @@ bool same_file(const std::string& a, const std::string& b) {
 }
 
 // The header file's name for the data file, or false when the data file
-// must get none: its name gives no date, or the header name would be the
-// data file itself.
+// gets none: it is standard input, its name gives no date, or the header
+// name would be the data file itself.
 bool header_name(const std::string& filename, const Date& datim, std::string& hdrfilename) {
   hdrfilename.clear();
+  if (FILE_is_stdio(filename.c_str())) return false;  // data from standard input
   if (datim.year == NO_VALUE) {
     MESS_print(M_warn, "No date in data file name, no header file written: %s\n", filename.c_str());
     return false;
