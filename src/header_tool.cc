@@ -271,14 +271,15 @@ class RecordSink {
   ~RecordSink() { flush(); }
   void add(long pos, const Field& heading, const Field& id) {
     if (show_size_) MESS_print(M_out3, "Product size: %7ld\n", pos - ppos_);
+    ppos_ = pos;
+    ++count_;
+    if (hfile_ == nullptr && !show_record_) return;  // nobody reads the record
     size_t at = batch_.size();
     format_record(pos, heading, id, batch_);
     batch_ += '\n';
     if (show_record_) MESS_print(M_out1, "%s", batch_.c_str() + at);
     if (hfile_ == nullptr) batch_.clear();
     else if (batch_.size() >= kBatch) write_batch();
-    ppos_ = pos;
-    ++count_;
   }
   int count() const { return count_; }
   void flush() {
