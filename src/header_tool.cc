@@ -557,6 +557,24 @@ std::vector<Candidate> records_at(DataSource& src, long pos) {
   return out;
 }
 
+// The kind of the data file's first product start before `upto`, which
+// every later start of the file has; HDR_START_NONE when there is none or
+// the source cannot be read from its beginning.
+int first_kind(DataSource& src, long upto) {
+  if (!src.seekable()) return HDR_START_NONE;
+  Anchor a{0, 0, false};
+  for (long p = 0; p < upto;) {
+    src.need(p, p + kChunk + kLookahead);
+    if (p >= src.hi()) break;
+    long lim = std::min({src.hi(), p + kChunk, upto});
+    Start s = find_start(src, a, p, lim, HDR_START_NONE);
+    if (s.piece >= 0) return s.type;
+    a = locate(src, a, lim);
+    p = lim;
+  }
+  return HDR_START_NONE;
+}
+
 // Checks the last record against the data file and settles where the
 // scan goes on; rewrites the record when the product was cut short then.
 HDR_resume_point continue_after(DataSource& src, FILE* hfile, const LastLine& last) {
@@ -564,7 +582,11 @@ HDR_resume_point continue_after(DataSource& src, FILE* hfile, const LastLine& la
   long offset = -1;
   std::string rest;
   if (parse_offset(last.text, offset, rest)) {
+    // The lines at the offset can read as a record of either kind; only
+    // the file's own kind is the record a fresh scan wrote.
+    int kind = first_kind(src, offset + kPiece + 1);
     std::vector<Candidate> fresh = records_at(src, offset);
+    std::erase_if(fresh, [kind](const Candidate& c) { return kind != HDR_START_NONE && c.type != kind; });
     for (const Candidate& c : fresh) {
       if (format_record(offset, c.taken.heading, c.taken.id) == last.text)
         return {c.taken.next, c.type, true};
