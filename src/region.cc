@@ -367,7 +367,7 @@ int DOM_decode(const char* str, Domain* domain) {
     MESS_print(M_warn, "DOM_decode: Invalid plot domain\n");
   FLAG_set(FLAG_DOMAIN, result);
   FILE_set_key('r', str);
-  DOM_set_base_prior(static_cast<float>(domain->ny - 1) * domain->dy);
+  DOM_set_base_prior((static_cast<float>(domain->ny) - 1.0f) * domain->dy);  // ny may be INT_MIN
   return result;
 }
 
@@ -530,7 +530,7 @@ int DOM_get_def_region(const char* region, Domain* domain) {
   }
   if (!found) return 0;
   domain->plon = domain->clon;
-  DOM_set_base_prior(static_cast<float>(domain->ny - 1) * domain->dy);
+  DOM_set_base_prior((static_cast<float>(domain->ny) - 1.0f) * domain->dy);
   FLAG_set(FLAG_DOMAIN, 1);
   return 1;
 }
