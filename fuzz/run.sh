@@ -17,6 +17,7 @@ cmake --build --preset fuzz
 for t in "${targets[@]}"; do
   work=$PWD/build/fuzz/corpus/$t
   artifacts=$PWD/build/fuzz/artifacts/$t
+  rm -rf "$artifacts"
   mkdir -p "$work" "$artifacts"
   echo "== $t: ${seconds}s"
   status=0
