@@ -443,20 +443,8 @@ class Expander {
         break;
       }
       case 'j': write_julian(n); break;
-      case 'h': {
-        int v = clock_value(set.hour, d.hour, n);
-        append_number(out_, v, 2);
-        fd.hour = store(v);
-        note_period(clock_period(set.hour, n, 3600));
-        break;
-      }
-      case 'n': {
-        int v = clock_value(set.min, d.min, n);
-        append_number(out_, v, 2);
-        fd.min = store(v);
-        note_period(clock_period(set.min, n, 60));
-        break;
-      }
+      case 'h': write_clock(set.hour, d.hour, n, 3600, fd.hour); break;
+      case 'n': write_clock(set.min, d.min, n, 60, fd.min); break;
       case 'e': out_ += st.ext; break;
       case '{': {
         const char* value = RES_get(item.name.c_str());
@@ -465,6 +453,15 @@ class Expander {
       }
       default: write_other(item); break;
     }
+  }
+
+  // An hour or minute item: the requested or the date's value, its field
+  // of file_date, and the file period of one `unit` step.
+  void write_clock(int req, int value, int n, long unit, int32_t& field) {
+    int v = clock_value(req, value, n);
+    append_number(out_, v, 2);
+    field = store(v);
+    note_period(clock_period(req, n, unit));
   }
 
   void write_year(int n) {
