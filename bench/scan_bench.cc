@@ -87,7 +87,7 @@ void wc_lines(const std::string& path) {
 void scan(const std::string& data, const std::string& header, int mode) {
   MESS_set(0, M_warn);
   FILE* in = std::fopen(data.c_str(), "r");
-  FILE* hdr = std::fopen(header.c_str(), mode == HDR_MODE_APPEND ? "r+" : "w");
+  FILE* hdr = std::fopen(header.c_str(), mode == FILE_APPEND ? "r+" : "w");
   HDR_process(in, hdr, mode);
   std::fclose(hdr);
   std::fclose(in);
@@ -129,9 +129,9 @@ void bench_style(const std::string& dir, uint64_t bytes, rawgen::Style style) {
   // A new header file each time: truncating the last run's one is not
   // part of the scan.
   Measure wc = best_of(5, [&] { wc_lines(data); });
-  Measure fast = best_of(5, [&] { scan(data, header, HDR_MODE_NEW); },
+  Measure fast = best_of(5, [&] { scan(data, header, FILE_NEW); },
                          [&] { std::remove(header.c_str()); });
-  Measure rerun = best_of(5, [&] { scan(data, header, HDR_MODE_APPEND); });
+  Measure rerun = best_of(5, [&] { scan(data, header, FILE_APPEND); });
   Measure slow = in_child([&] { simple(data, simple_header); });
 
   std::printf("\n%s style: %.0f MB, %ld records\n", name, mb, count_lines(header));

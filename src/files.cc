@@ -207,29 +207,29 @@ namespace {
 // The decision for a typed answer; `with_append` offers 'A'.
 int overwrite_answer(const std::string& answer, bool with_append) {
   char c = answer.empty() ? '\0' : static_cast<char>(std::toupper(static_cast<unsigned char>(answer[0])));
-  if (c == 'Y' || c == 'O') return 1;
-  if (c == 'A' && with_append) return 2;
-  return 3;
+  if (c == 'Y' || c == 'O') return FILE_NEW;
+  if (c == 'A' && with_append) return FILE_APPEND;
+  return FILE_KEEP;
 }
 
 }  // namespace
 
 int FILE_overwrite(const char* filename, int flag) {
-  if (FILE_is_stdio(filename) || !FILE_exist(filename)) return 1;
+  if (FILE_is_stdio(filename) || !FILE_exist(filename)) return FILE_NEW;
   int policy = FLAG_get(FLAG_FILE_PARAM);
   if (policy > 0) return policy;
-  if (FLAG_batch() > 0) return 3;
-  if (flag != 1 && flag != 2) return 0;
+  if (FLAG_batch() > 0) return FILE_KEEP;
+  if (flag != FILE_ASK && flag != FILE_ASK_APPEND) return FILE_UNDECIDED;
   // The prompt is used as a format: a '%' of the name stays literal.
   std::string prompt;
   for (const char* c = filename; *c != '\0'; ++c) {
     prompt += *c;
     if (*c == '%') prompt += '%';
   }
-  prompt += flag == 2 ? ": exists overwrite (Y,N,Use,Over,App): " : ": exists overwrite (Y,N,Use,Over): ";
+  prompt += flag == FILE_ASK_APPEND ? ": exists overwrite (Y,N,Use,Over,App): " : ": exists overwrite (Y,N,Use,Over): ";
   std::string answer;
   KIV_prompts(prompt.c_str(), answer, 9);
-  return overwrite_answer(answer, flag == 2);
+  return overwrite_answer(answer, flag == FILE_ASK_APPEND);
 }
 
 

@@ -28,7 +28,10 @@ FILE* FILE_open(const char* file, const char* access);
 // Closes what FILE_open opened: pclose for commands, fclose for files,
 // nothing for the standard streams. Returns the close status.
 int FILE_close(FILE* stream);
-// 1 new, 2 append, 3 use unchanged, 0 no decision.
+// Decides for `filename`: FILE_NEW when it is a standard stream or does not
+// exist; else the overwrite policy flag when set; else FILE_KEEP in batch
+// mode; else asks `flag`'s question at the terminal and returns the answer
+// (FILE_UNDECIDED for an unknown `flag`).
 int FILE_overwrite(const char* filename, int flag);
 
 // Owns a stream from FILE_open and closes it with FILE_close.

@@ -268,11 +268,17 @@ bool writes_to(FILE* hfile) {
 class RecordSink {
  public:
   RecordSink(FILE* hfile, long ppos) : hfile_(writes_to(hfile) ? hfile : nullptr), ppos_(ppos) {}
+  // A sink that hands the records to `each` and prints nothing.
+  explicit RecordSink(const HDR_record_fn& each) : hfile_(nullptr), ppos_(0), each_(&each) {
+    show_size_ = show_record_ = false;
+  }
+  bool stopped() const { return stopped_; }
   ~RecordSink() { flush(); }
   void add(long pos, const Field& heading, const Field& id) {
     if (show_size_) MESS_print(M_out3, "Product size: %7ld\n", pos - ppos_);
     ppos_ = pos;
     ++count_;
+    if (each_ != nullptr) return hand_over(pos, heading, id);
     if (hfile_ == nullptr && !show_record_) return;  // nobody reads the record
     size_t at = batch_.size();
     format_record(pos, heading, id, batch_);
@@ -290,6 +296,11 @@ class RecordSink {
 
  private:
   static constexpr size_t kBatch = 64 * 1024;
+  void hand_over(long pos, const Field& heading, const Field& id) {
+    batch_.clear();
+    format_record(pos, heading, id, batch_);
+    stopped_ = !(*each_)(pos, batch_);
+  }
   void write_batch() {
     std::fwrite(batch_.data(), 1, batch_.size(), hfile_);
     batch_.clear();
@@ -299,6 +310,8 @@ class RecordSink {
   int count_ = 0;
   bool show_size_ = MESS_check(M_out3);
   bool show_record_ = MESS_check(M_out1);
+  const HDR_record_fn* each_ = nullptr;
+  bool stopped_ = false;
   std::string batch_;
 };
 
@@ -421,6 +434,7 @@ long scan_source(DataSource& src, RecordSink& sink, long p, int type) {
     if (!t.complete) return src.hi();  // no record from a product cut short
     sink.add(t.pos, t.heading, t.id);
     p = t.next;
+    if (sink.stopped()) break;
     a = {p, p, false};
   }
   return p;
@@ -651,12 +665,21 @@ int HDR_scan(FILE* ifile, FILE* hfile, long start, int type) {
   return scan_from(src, hfile, start, type);
 }
 
+int HDR_scan_records(FILE* ifile, const HDR_record_fn& each) {
+  if (ifile == nullptr || std::fseek(ifile, 0, SEEK_SET) != 0) return -1;
+  DataSource src(ifile);
+  RecordSink sink(each);
+  long end = scan_source(src, sink, 0, HDR_START_NONE);
+  src.finish(end);
+  return sink.count();
+}
+
 int HDR_process(FILE* ifile, FILE* hfile, int mode) {
   if (ifile == nullptr) return -1;
   DataSource src(ifile);
   long start = src.start();
   int type = HDR_START_NONE;
-  if (mode == HDR_MODE_APPEND) {
+  if (mode == FILE_APPEND) {
     HDR_resume_point at = resume_source(src, hfile);
     if (!at.ok) return -1;
     start = at.start;
@@ -707,7 +730,7 @@ bool header_name(const std::string& filename, const Date& datim, std::string& hd
 
 // Opens the header file as the mode says; none in mode 3.
 FILE_ptr open_header(const std::string& hdrfilename, int mode) {
-  if (mode == HDR_MODE_NEW) {
+  if (mode == FILE_NEW) {
     MESS_print(M_mess, "Writing to header file: %s\n", hdrfilename.c_str());
     FILE_ptr hfile(FILE_open(hdrfilename.c_str(), "w"));
     if (!hfile) {
@@ -716,7 +739,7 @@ FILE_ptr open_header(const std::string& hdrfilename, int mode) {
     }
     return hfile;
   }
-  if (mode == HDR_MODE_APPEND) {
+  if (mode == FILE_APPEND) {
     MESS_print(M_mess, "Appending to header file: %s\n", hdrfilename.c_str());
     return FILE_ptr(FILE_open(hdrfilename.c_str(), "r+"));
   }
@@ -733,8 +756,8 @@ void index_file(const std::string& filename) {
     return;
   }
   std::string hdrfilename;
-  int mode = HDR_MODE_KEEP;
-  if (header_name(filename, datim, hdrfilename)) mode = FILE_overwrite(hdrfilename.c_str(), 2);
+  int mode = FILE_KEEP;
+  if (header_name(filename, datim, hdrfilename)) mode = FILE_overwrite(hdrfilename.c_str(), FILE_ASK_APPEND);
   FILE_ptr hfile = open_header(hdrfilename, mode);
   HDR_process(ifile.get(), hfile.get(), mode);
 }

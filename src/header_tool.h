@@ -3,11 +3,10 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
+#include <string_view>
 
-// Header-file treatment, as decided by the overwrite policy.
-constexpr int HDR_MODE_NEW = 1;
-constexpr int HDR_MODE_APPEND = 2;
-constexpr int HDR_MODE_KEEP = 3;
+#include "kiv.h"
 
 // Kinds of product start. The first start found in a pass fixes the kind
 // for the rest of that pass.
@@ -43,6 +42,15 @@ HDR_resume_point HDR_resume(FILE* ifile, FILE* hfile);
 // current position) with the start kind already known (`type`), writing
 // one record per product. Returns the number of records.
 int HDR_scan(FILE* ifile, FILE* hfile, long start = -1, int type = HDR_START_NONE);
+
+// Receives one record of a scan: its offset and its line, without the line
+// feed. Returns false to end the scan early.
+using HDR_record_fn = std::function<bool(long offset, std::string_view record)>;
+
+// Scans the data file `ifile` from offset 0 as a fresh index would, handing
+// each record to `each` in order; writes and prints nothing. Returns the
+// number of records handed over, or -1 when the data file could not be read.
+int HDR_scan_records(FILE* ifile, const HDR_record_fn& each);
 
 // The loop over the sequence of data files; returns 0 at its end.
 int HDR_file_loop();

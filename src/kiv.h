@@ -135,6 +135,16 @@ constexpr int FLAG_FILE_PARAM = 15;
 constexpr int FLAG_BATCH = 19;
 constexpr int FLAG_HELP = 20;
 
+// What becomes of an output file: FILE_overwrite's answer, the overwrite
+// policy flag's value and the header generator's mode are one decision.
+constexpr int FILE_UNDECIDED = 0;  // the question asked was not known
+constexpr int FILE_NEW = 1;        // written anew
+constexpr int FILE_APPEND = 2;     // appended to
+constexpr int FILE_KEEP = 3;       // left as it is
+// Which question FILE_overwrite may ask at a terminal.
+constexpr int FILE_ASK = 1;         // "(Y,N,Use,Over)"
+constexpr int FILE_ASK_APPEND = 2;  // "(Y,N,Use,Over,App)"
+
 // Exit statuses.
 constexpr int EXIT_QUEUE_TIMEOUT = 7;
 constexpr int EXIT_HEADER_UNWRITABLE = 12;

@@ -351,8 +351,9 @@ bool word_is(const char* text, const char* word) { return stricmp(text, word) ==
 
 void convert_file_param(const char* text) {
   struct Word { const char* word; int value; };
-  static const Word words[] = {{"use", 3},  {"over", 1},   {"calc", 1},
-                               {"reuse", 3}, {"recalc", 1}, {"app", 2}};
+  static const Word words[] = {{"use", FILE_KEEP},    {"over", FILE_NEW},
+                               {"calc", FILE_NEW},    {"reuse", FILE_KEEP},
+                               {"recalc", FILE_NEW},  {"app", FILE_APPEND}};
   for (const Word& w : words)
     if (word_is(text, w.word)) FLAG_set(FLAG_FILE_PARAM, w.value);
 }

@@ -113,11 +113,11 @@ class HeaderTool : public ::testing::Test {
   // Runs HDR_process on the data file as it stands; the header file is
   // opened "r+" in append mode (created empty when missing) and "w" else.
   Result process(int mode, bool with_header = true) {
-    if (mode == HDR_MODE_APPEND && !std::filesystem::exists(header_path()))
+    if (mode == FILE_APPEND && !std::filesystem::exists(header_path()))
       write_file(header_path(), "");
     FILE* in = std::fopen(data_path().c_str(), "rb");
     FILE* hdr = nullptr;
-    if (with_header) hdr = std::fopen(header_path().c_str(), mode == HDR_MODE_APPEND ? "r+" : "w");
+    if (with_header) hdr = std::fopen(header_path().c_str(), mode == FILE_APPEND ? "r+" : "w");
     Result r;
     {
       Capture cap(dir_);
@@ -134,7 +134,7 @@ class HeaderTool : public ::testing::Test {
 
   Result fast(const std::string& data) {
     write_file(data_path(), data);
-    return process(HDR_MODE_NEW);
+    return process(FILE_NEW);
   }
 
   Result reference(const std::string& data) {
@@ -153,6 +153,16 @@ class HeaderTool : public ::testing::Test {
     std::fclose(in);
     r.header = read_file(header_path());
     return r;
+  }
+
+  // The records HDR_scan_records hands over, as header-file lines.
+  std::string handed_over(const std::string& data) {
+    write_file(data_path(), data);
+    FILE* in = std::fopen(data_path().c_str(), "rb");
+    std::string out;
+    HDR_scan_records(in, [&](long, std::string_view rec) { return (out.append(rec) += '\n'), true; });
+    std::fclose(in);
+    return out;
   }
 
   void expect_same_as_reference(const std::string& data, const std::string& label) {
@@ -275,6 +285,7 @@ TEST_F(HeaderTool, RecordsOfHandMadeFiles) {
   for (const Case& c : cases) {
     EXPECT_EQ(fast(c.data).header, c.header) << c.name;
     EXPECT_EQ(reference(c.data).header, c.header) << c.name << " (reference)";
+    EXPECT_EQ(handed_over(c.data), c.header) << c.name << " (handed over)";
   }
 }
 
@@ -299,7 +310,7 @@ TEST_F(HeaderTool, StandardOutputAsHeaderFileGetsOnlyTheMessages) {
   write_file(data_path(), "** ABCDEFGH\nID\n");
   FILE* in = std::fopen(data_path().c_str(), "rb");
   Capture cap(dir_);
-  HDR_process(in, stdout, HDR_MODE_NEW);
+  HDR_process(in, stdout, FILE_NEW);
   cap.stop();
   std::fclose(in);
   EXPECT_EQ(cap.out, "Processing products...\nProduct size:       0\n" + record(0, "ABCD", "ID"));
@@ -401,16 +412,16 @@ TEST_F(HeaderTool, PipeGivesTheSameRecordsAsTheFile) {
     int mode;
     std::string header;  // before the run
   } cases[] = {
-      {"new header file", HDR_MODE_NEW, ""},
-      {"append: skips to the last record", HDR_MODE_APPEND, half},
-      {"append: nothing new", HDR_MODE_APPEND, whole},
+      {"new header file", FILE_NEW, ""},
+      {"append: skips to the last record", FILE_APPEND, half},
+      {"append: nothing new", FILE_APPEND, whole},
   };
   for (const Case& c : cases) {
     write_file(header_path(), c.header);
     pid_t child = 0;
     FILE* in = pipe_from(data, child);
     ASSERT_NE(in, nullptr);
-    FILE* hdr = std::fopen(header_path().c_str(), c.mode == HDR_MODE_NEW ? "w" : "r+");
+    FILE* hdr = std::fopen(header_path().c_str(), c.mode == FILE_NEW ? "w" : "r+");
     EXPECT_GE(HDR_process(in, hdr, c.mode), 0) << c.name;
     std::fclose(hdr);
     std::fclose(in);
@@ -424,7 +435,7 @@ TEST_F(HeaderTool, PipeGivesTheSameRecordsAsTheFile) {
 TEST_F(HeaderTool, RerunOnUnchangedFileAddsNothing) {
   std::string data = feed_file(Style::soh, 11, 20000);
   std::string whole = fast(data).header;
-  Result r = process(HDR_MODE_APPEND);
+  Result r = process(FILE_APPEND);
   EXPECT_EQ(r.header, whole);
   // Each existing record is echoed as it stands, then nothing is found
   // after the last.
@@ -438,9 +449,9 @@ TEST_F(HeaderTool, AppendRecordsOnlyTheNewProducts) {
     std::string whole = fast(data).header;
     size_t cut = data.size() / 2;
     write_file(data_path(), data.substr(0, cut));
-    process(HDR_MODE_NEW);
+    process(FILE_NEW);
     write_file(data_path(), data.substr(cut), "ab");
-    Result r = process(HDR_MODE_APPEND);
+    Result r = process(FILE_APPEND);
     EXPECT_EQ(r.header, whole);
     EXPECT_EQ(r.err, "");
   }
@@ -450,12 +461,12 @@ TEST_F(HeaderTool, AppendWithoutRecordsScansFromTheStart) {
   std::string data = feed_file(Style::soh, 2, 10000);
   std::string whole = fast(data).header;
   write_file(header_path(), "");
-  EXPECT_EQ(process(HDR_MODE_APPEND).header, whole);
+  EXPECT_EQ(process(FILE_APPEND).header, whole);
   write_file(header_path(), "  123 partial rec");
-  EXPECT_EQ(process(HDR_MODE_APPEND).header, whole);
+  EXPECT_EQ(process(FILE_APPEND).header, whole);
   // No header file at all: the records appear only as messages.
   write_file(header_path(), "");
-  Result r = process(HDR_MODE_APPEND, false);
+  Result r = process(FILE_APPEND, false);
   EXPECT_EQ(r.header, "");
   EXPECT_NE(r.out.find(whole.substr(0, whole.find('\n') + 1)), std::string::npos);
 }
@@ -467,7 +478,7 @@ TEST_F(HeaderTool, ResumeFromLastCompleteRecordAfterHeaderCut) {
   for (int i = 0; i < 40; ++i) {
     write_file(header_path(), whole.substr(0, rng() % whole.size()));
     MESS_set(0, i % 2 ? M_out2 : M_mess);  // reading it all, or only its tail
-    Result r = process(HDR_MODE_APPEND);
+    Result r = process(FILE_APPEND);
     ASSERT_EQ(r.header, whole) << i;
     ASSERT_EQ(r.err, "");
   }
@@ -479,7 +490,7 @@ TEST_F(HeaderTool, LongHeadingsInTheHeaderFile) {
     data += "\x01\n" + std::to_string(i) + "\n" + std::string(70, 'H') + std::to_string(i) + "\nID\nbody\n";
   std::string whole = fast(data).header;
   write_file(data_path(), data + "\x01\n9\nNEW\nID\n");
-  Result r = process(HDR_MODE_APPEND);
+  Result r = process(FILE_APPEND);
   EXPECT_EQ(r.header, whole + record(data.size() + 3, "NEW", "ID"));
 }
 
@@ -488,9 +499,9 @@ TEST_F(HeaderTool, ProductCutShortIsRecordedCompleteLater) {
   std::string rest = "SM KDSM\r\r\nbody\r\r\n\x03";
   std::string whole = fast(first + rest).header;
   write_file(data_path(), first);
-  EXPECT_EQ(process(HDR_MODE_NEW).header, record(10, "SAUS70 KWBC 081800", "MTRD"));
+  EXPECT_EQ(process(FILE_NEW).header, record(10, "SAUS70 KWBC 081800", "MTRD"));
   write_file(data_path(), rest, "ab");
-  Result r = process(HDR_MODE_APPEND);
+  Result r = process(FILE_APPEND);
   EXPECT_EQ(r.header, whole);
   EXPECT_EQ(r.err, "");
 }
@@ -509,7 +520,7 @@ TEST_F(HeaderTool, HeaderOfAnotherFileIsRebuilt) {
   };
   for (const Case& c : cases) {
     write_file(header_path(), c.header);
-    Result r = process(HDR_MODE_APPEND);
+    Result r = process(FILE_APPEND);
     EXPECT_EQ(r.header, whole) << c.name;
     EXPECT_NE(r.err.find("rebuilding"), std::string::npos) << c.name;
   }
@@ -523,9 +534,9 @@ TEST_F(HeaderTool, ResumeKeepsTheKindOfTheLastRecord) {
   std::string whole = fast(head + tail).header;
   ASSERT_EQ(whole, record(3, "HEAD1", "ID") + record(head.size() + 25, "HEAD2", "ID"));
   write_file(data_path(), head);
-  process(HDR_MODE_NEW);
+  process(FILE_NEW);
   write_file(data_path(), tail, "ab");
-  EXPECT_EQ(process(HDR_MODE_APPEND).header, whole);
+  EXPECT_EQ(process(FILE_APPEND).header, whole);
 }
 
 // ---- A growing data file ----------------------------------------------------------
@@ -544,7 +555,7 @@ TEST_F(HeaderTool, GrowingFileEndsIndexedAsAWhole) {
       write_file(data_path(), data.substr(at, piece), "ab");
       at += piece;
       if (seed == 3) MESS_set(0, at % 2 ? M_out2 : M_warn);
-      Result r = process(HDR_MODE_APPEND);
+      Result r = process(FILE_APPEND);
       ASSERT_EQ(r.err, "") << "seed " << seed << " at " << at;
       ASSERT_EQ(r.status >= 0, true);
     }
