@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::remove("fast.log");
   std::remove("simple.log");
   index("data.raw", "fast.hdr", "w", "fast.log",
-        [](FILE* in, FILE* h) { HDR_process(in, h, FILE_NEW); });
+        [](FILE* in, FILE* h) { HDR_process(in, fileno(h), "fast.hdr", FILE_NEW); });
   index("data.raw", "simple.hdr", "w", "simple.log",
         [](FILE* in, FILE* h) { simple_scan(in, h); });
   if (slurp("fast.hdr") != slurp("simple.hdr")) std::abort();
@@ -65,10 +65,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   write_file("grow.raw", body, split);
   index("grow.raw", "grow.hdr", "w", "grow.log",
-        [](FILE* in, FILE* h) { HDR_process(in, h, FILE_NEW); });
+        [](FILE* in, FILE* h) { HDR_process(in, fileno(h), "grow.hdr", FILE_NEW); });
   write_file("grow.raw", body, len);
   index("grow.raw", "grow.hdr", "r+", "grow.log",
-        [](FILE* in, FILE* h) { HDR_process(in, h, FILE_APPEND); });
+        [](FILE* in, FILE* h) { HDR_process(in, fileno(h), "grow.hdr", FILE_APPEND); });
   if (slurp("grow.hdr") != slurp("fast.hdr")) std::abort();
   return 0;
 }

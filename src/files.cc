@@ -13,13 +13,16 @@
 // an open stream.
 #include "files.h"
 
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -187,6 +190,76 @@ FILE* FILE_open(const char* file, const char* access) {
     FILE_make_dir(dir, 1);
   }
   return std::fopen(name.c_str(), mode);
+}
+
+namespace {
+
+// Waits for an exclusive lock on the open file; EINTR is not a failure.
+int lock_exclusive(int fd) {
+  int rc;
+  while ((rc = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+  }
+  return rc;
+}
+
+// Whether `name` still names the file open at `fd` (not replaced or
+// removed while this process waited for the lock).
+bool still_named(int fd, const std::string& name) {
+  struct stat held {}, now {};
+  return ::fstat(fd, &held) == 0 && ::lstat(name.c_str(), &now) == 0 &&
+         held.st_dev == now.st_dev && held.st_ino == now.st_ino;
+}
+
+}  // namespace
+
+int FILE_open_exclusive(const char* file, int mode) {
+  std::string name = expanded(file);
+  if (mode == FILE_NEW) {
+    std::string dir = name;
+    FILE_make_dir(dir, 1);
+  }
+  int flags = (mode == FILE_NEW ? O_WRONLY | O_CREAT : O_RDWR) | O_NOFOLLOW | O_CLOEXEC;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    int fd = ::open(name.c_str(), flags, 0666);
+    if (fd < 0) return -1;
+    struct stat st {};
+    if (lock_exclusive(fd) != 0 || ::fstat(fd, &st) != 0) {
+      int err = errno;
+      ::close(fd);
+      errno = err;
+      return -1;
+    }
+    if (!still_named(fd, name)) {
+      ::close(fd);
+      continue;
+    }
+    // Emptied only now, under the lock, so no other writer is cut short.
+    if (mode == FILE_NEW && S_ISREG(st.st_mode) && ::ftruncate(fd, 0) != 0) {
+      int err = errno;
+      ::close(fd);
+      errno = err;
+      return -1;
+    }
+    return fd;
+  }
+  errno = EAGAIN;
+  return -1;
+}
+
+FILE_fd& FILE_fd::operator=(FILE_fd&& other) noexcept {
+  if (this != &other) {
+    close();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+int FILE_fd::close() {
+  if (fd_ < 0) return 0;
+  int rc = ::close(fd_);
+  fd_ = -1;
+  return rc;
 }
 
 int FILE_close(FILE* stream) {

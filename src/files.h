@@ -25,6 +25,14 @@ int FILE_make_dir(std::string& dir, int flag);
 // Standard-stream names give stdin/stdout, '|' names a command (popen),
 // '~' a home directory; "w" and "a" create missing directories.
 FILE* FILE_open(const char* file, const char* access);
+// Opens `file` ('~' expanded) for one writer at a time: `mode` FILE_NEW
+// opens it for writing, created with missing directories, and empties it;
+// FILE_APPEND opens an existing file for reading and writing. A symbolic
+// link as the last component is never followed. Waits for an exclusive
+// lock (flock) on the file, which the descriptor holds until closed, and
+// empties a new file only under it. Returns the descriptor, or -1 with
+// errno set (ELOOP for a link). Prints nothing.
+int FILE_open_exclusive(const char* file, int mode);
 // Closes what FILE_open opened: pclose for commands, fclose for files,
 // nothing for the standard streams. Returns the close status.
 int FILE_close(FILE* stream);
@@ -39,6 +47,23 @@ struct FILE_closer {
   void operator()(FILE* f) const { FILE_close(f); }
 };
 using FILE_ptr = std::unique_ptr<FILE, FILE_closer>;
+
+// Owns a descriptor (from FILE_open_exclusive) and closes it when it goes.
+class FILE_fd {
+ public:
+  explicit FILE_fd(int fd = -1) : fd_(fd) {}
+  ~FILE_fd() { close(); }
+  FILE_fd(FILE_fd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  FILE_fd& operator=(FILE_fd&& other) noexcept;
+  FILE_fd(const FILE_fd&) = delete;
+  FILE_fd& operator=(const FILE_fd&) = delete;
+  int get() const { return fd_; }
+  // Closes it now: 0, or -1 with errno set (a write that failed late).
+  int close();
+
+ private:
+  int fd_;
+};
 
 // ---- Conventions and templates -------------------------------------------
 

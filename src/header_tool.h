@@ -2,46 +2,42 @@
 // over data files and the tool's start-up. main only calls HDR_main.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <functional>
+#include <string>
 #include <string_view>
 
 #include "kiv.h"
 
 // Kinds of product start. The first start found in a pass fixes the kind
 // for the rest of that pass.
-constexpr int HDR_START_NONE = 0;  // not known yet
+constexpr int HDR_START_NONE = 0;   // not known yet
 constexpr int HDR_START_STARS = 1;  // lines that begin with "** "
 constexpr int HDR_START_SOH = 2;    // a 0x01 byte as first or second character
 
-// The work on one open data file: in append mode the resume of the
-// existing header file, then the scan. `hfile` may be null; records go to
-// it unless it is null or standard output, and always to the out1 messages.
-// Returns the number of records found, or -1 when the header file could
-// not be brought in line with the data file. The data stream is left at
-// the end of what was scanned.
-int HDR_process(FILE* ifile, FILE* hfile, int mode);
+// Failures of HDR_process (its other results are record counts).
+constexpr int HDR_OUT_OF_LINE = -1;   // the header file does not match a data
+                                      // stream that cannot be read again
+constexpr int HDR_WRITE_FAILED = -2;  // a write, cut or seek of the header failed
+constexpr int HDR_READ_FAILED = -3;   // reading the data file failed
 
-// Where the scan goes on after a resume.
-struct HDR_resume_point {
-  long start = 0;                // data-file position where the scan begins
-  int type = HDR_START_NONE;     // start kind of the last record
-  bool ok = true;                // false: the header file cannot be continued
-};
-
-// Reads the header file `hfile` (opened "r+") to its end, drops a record
-// cut short, checks its last record against the data file and says where
-// the scan continues: after the last recorded product, or at 0 when there
-// is no usable record (the header file is then emptied, with a warning if
-// it did not match the data file). Leaves `hfile` positioned at its end
-// and a seekable `ifile` at the returned start; a stream that cannot seek
-// has been read past it, so streams go through HDR_process instead.
-HDR_resume_point HDR_resume(FILE* ifile, FILE* hfile);
-
-// Scans the data file from position `start` (negative: the stream's
-// current position) with the start kind already known (`type`), writing
-// one record per product. Returns the number of records.
-int HDR_scan(FILE* ifile, FILE* hfile, long start = -1, int type = HDR_START_NONE);
+// The work on one open data file `ifile`. `hfd` is the header file named
+// `hdrname` (-1: none, as for a name that means standard output), open for
+// writing in mode FILE_NEW and for reading and writing in mode FILE_APPEND;
+// the caller keeps and closes it. In append mode the header file is read
+// back to its last record (echoed at out2), a record cut short is dropped,
+// and the last record is checked against the data file: the scan goes on
+// after it, or the header file is rebuilt from the start with a warning
+// when it does not match. A non-empty file that does not begin like a
+// header file is never changed ("Not a header file, left alone"). Then
+// the scan reports "Processing products...", each product size at out3
+// and each record at out1, and writes the records to the header file.
+// Returns the number of records found, or HDR_OUT_OF_LINE, or
+// HDR_WRITE_FAILED (errno says why; the header file is cut back to its
+// last whole record and nothing more is written), or HDR_READ_FAILED
+// (errno says why; the records found before it are written).
+int HDR_process(FILE* ifile, int hfd, const std::string& hdrname, int mode);
 
 // Receives one record of a scan: its offset and its line, without the line
 // feed. Returns false to end the scan early.
@@ -49,10 +45,20 @@ using HDR_record_fn = std::function<bool(long offset, std::string_view record)>;
 
 // Scans the data file `ifile` from offset 0 as a fresh index would, handing
 // each record to `each` in order; writes and prints nothing. Returns the
-// number of records handed over, or -1 when the data file could not be read.
+// number of records handed over, or -1 when the data file could not be
+// read (errno says why).
 int HDR_scan_records(FILE* ifile, const HDR_record_fn& each);
 
-// The loop over the sequence of data files; returns 0 at its end.
+// For tests: reads of the data file in blocks of `bytes` (at least 512),
+// and a call with the position of every read before it is made.
+void HDR_set_block(size_t bytes);
+void HDR_set_read_hook(std::function<void(long position)> hook);
+// Back to the start-up settings.
+void HDR_reset();
+
+// The loop over the sequence of data files; returns 0 at its end, or ends
+// the process with status 12 when a header file cannot be created or
+// written.
 int HDR_file_loop();
-// The whole tool, from its command line.
+// The whole tool, from its command line; returns its exit status.
 int HDR_main(int argc, char** argv);

@@ -8,6 +8,9 @@
 // processes.
 #include "system.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -117,6 +120,19 @@ int KIV_set_command(const char* string) {
 void KIV_exit(int status) {
   std::fflush(nullptr);
   std::exit(status);  // closes every open stream
+}
+
+int KIV_fill_std_streams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free descriptor is the closed one.
+    int got = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (got != fd) {
+      if (got >= 0) ::close(got);
+      return -1;
+    }
+  }
+  return 0;
 }
 
 int KIV_sleep(float secs) {

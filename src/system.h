@@ -13,6 +13,10 @@ std::string& KIV_prompts(const char* prompt, std::string& str, int length);
 float KIV_promptf(const char* prompt);
 int KIV_set_command(const char* string);
 [[noreturn]] void KIV_exit(int status);
+// Opens /dev/null on each of the descriptors 0, 1 and 2 that is closed, so
+// that no file opened later takes a standard stream's place. Call it
+// before anything is opened. Returns 0, or -1 when one could not be filled.
+int KIV_fill_std_streams();
 int KIV_sleep(float secs);
 const char* KIV_version();
 

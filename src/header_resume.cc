@@ -1,0 +1,261 @@
+// The resume: a rerun on a grown data file continues its header file
+// instead of starting over. Only the header file's last record is read
+// and checked (backwards from the end, in fixed pieces, so that no tail,
+// however damaged, costs more memory); the records before it are echoed
+// only when the user asked to see them.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "header_scan.h"
+#include "mess.h"
+
+namespace hdr {
+
+namespace {
+
+constexpr long kTailPiece = 64 * 1024;  // header bytes read at a time
+
+// Reads [at, at+size) of the header file whole; false on a read error.
+bool read_at(int fd, char* to, long size, long at) {
+  while (size > 0) {
+    ssize_t n = ::pread(fd, to, size, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) {
+      errno = EIO;  // the file shrank under us: another writer's lock is broken
+      return false;
+    }
+    to += n;
+    at += n;
+    size -= n;
+  }
+  return true;
+}
+
+// The position of the last line feed in [lo, hi) of the header file, -1
+// when there is none, -2 on a read error.
+long last_lf(int fd, long lo, long hi) {
+  std::unique_ptr<char[]> piece(new char[kTailPiece]);
+  while (hi > lo) {
+    long from = std::max(lo, hi - kTailPiece);
+    if (!read_at(fd, piece.get(), hi - from, from)) return -2;
+    for (long i = hi - from; i > 0; --i)
+      if (piece[i - 1] == '\n') return from + i - 1;
+    hi = from;
+  }
+  return -1;
+}
+
+// Whether a non-empty file begins as a header file does: blanks, digits,
+// then a blank, or a beginning of that cut short.
+bool looks_like_header(int fd, long size) {
+  char head[64];
+  long n = std::min<long>(size, sizeof head);
+  if (!read_at(fd, head, n, 0)) return false;
+  long i = 0;
+  while (i < n && head[i] == ' ') ++i;
+  long digits = i;
+  while (i < n && std::isdigit(static_cast<unsigned char>(head[i]))) ++i;
+  if (i == n) return true;
+  return i > digits && head[i] == ' ';
+}
+
+// The header file's last complete record line (without its line feed),
+// where it begins and where it ends (after its line feed).
+struct LastLine {
+  bool found = false;
+  std::string text;  // empty for a line too long to be a record
+  long begin = 0;
+  long end = 0;  // where a record cut short (if any) begins
+  bool error = false;
+};
+
+LastLine read_last_record(int fd, long size) {
+  LastLine last;
+  long lf = last_lf(fd, 0, size);
+  if (lf < 0) {
+    last.error = lf == -2;
+    return last;
+  }
+  long from = std::max(0L, lf - kMaxRecord);
+  long before = last_lf(fd, from, lf);
+  if (before == -2) {
+    last.error = true;
+    return last;
+  }
+  last.found = true;
+  last.end = lf + 1;
+  if (before == -1 && from > 0) return last;  // longer than any record
+  last.begin = before + 1;
+  last.text.resize(lf - last.begin);
+  last.error = !read_at(fd, last.text.data(), static_cast<long>(last.text.size()), last.begin);
+  return last;
+}
+
+// The offset of a record line, and the text after it and its white space.
+bool parse_offset(const std::string& line, long& offset, std::string& rest) {
+  const char* s = line.c_str();
+  char* after = nullptr;
+  offset = std::strtol(s, &after, 10);
+  if (after == s) return false;
+  while (*after == ' ' || *after == '\t' || *after == '\r' || *after == '\f' || *after == '\v')
+    ++after;
+  rest = after;
+  return true;
+}
+
+void echo_record(const std::string& line) {
+  long offset;
+  std::string rest;
+  if (parse_offset(line, offset, rest)) MESS_print(M_out2, "%7ld %s\n", offset, rest.c_str());
+}
+
+// Echoes the records in [0, end) at out2, reading forward in pieces; a
+// line longer than any record is shown cut. False on a read error.
+bool echo_records(int fd, long end) {
+  std::unique_ptr<char[]> piece(new char[kTailPiece]);
+  std::string line;
+  for (long at = 0; at < end;) {
+    long n = std::min(kTailPiece, end - at);
+    if (!read_at(fd, piece.get(), n, at)) return false;
+    for (long i = 0; i < n; ++i) {
+      if (piece[i] != '\n') {
+        if (static_cast<long>(line.size()) < kMaxRecord) line += piece[i];
+        continue;
+      }
+      echo_record(line);
+      line.clear();
+    }
+    at += n;
+  }
+  return true;
+}
+
+// A record line split into its fields.
+struct Fields {
+  long offset = 0;
+  std::string heading, id;
+};
+
+bool split_record(const std::string& line, Fields& f) {
+  std::string rest;
+  const size_t tail = 3 + kIdWidth;  // " / " and the identification
+  if (!parse_offset(line, f.offset, rest) || rest.size() + 1 < tail) return false;
+  // The heading began right after the single blank that ends the offset.
+  size_t head = line.find_first_not_of(' ');
+  head = line.find(' ', head);
+  if (head == std::string::npos || line.size() < head + 1 + tail) return false;
+  if (line.compare(line.size() - tail, 3, " / ") != 0) return false;
+  f.heading = line.substr(head + 1, line.size() - tail - head - 1);
+  f.id = line.substr(line.size() - kIdWidth);
+  return true;
+}
+
+// Whether a recorded line is an early view of `fresh`: the feed was still
+// writing the product, so its lines were beginnings of what is there now.
+bool is_early_view(const std::string& recorded, const std::string& fresh) {
+  Fields r, f;
+  if (!split_record(recorded, r) || !split_record(fresh, f)) return false;
+  std::string id = r.id;
+  id.erase(id.find_last_not_of(' ') + 1);
+  return r.offset == f.offset && f.heading.starts_with(r.heading) && f.id.starts_with(id);
+}
+
+// The records a fresh scan could have written at `pos`, one per kind.
+struct Candidate {
+  int type;
+  Taken taken;
+};
+
+std::vector<Candidate> records_at(DataSource& src, long pos) {
+  std::vector<Candidate> out;
+  if (pos < src.first()) return out;
+  src.need(pos, pos + kLookahead);
+  if (pos >= src.hi()) return out;
+  Piece first = read_piece(src, pos);
+  Piece second = first.eof() ? first : read_piece(src, first.next);
+  if (second.eof()) return out;
+  Taken soh{true, pos, field(src, first, true), field(src, second, true), second.next};
+  out.push_back({HDR_START_SOH, soh});
+  if (first.len >= 3 && std::memcmp(src.at(first.start), "** ", 3) == 0) {
+    Field line = field(src, first, false);
+    Taken stars{true, pos, stars_heading(line), field(src, second, false), second.next};
+    out.push_back({HDR_START_STARS, stars});
+  }
+  return out;
+}
+
+// The kind of the data file's first product start before `upto`, which
+// every later start of the file has; HDR_START_NONE when there is none or
+// the source cannot be read from its beginning.
+int first_kind(DataSource& src, long upto) {
+  if (!src.seekable()) return HDR_START_NONE;
+  Taken t;
+  return StartFinder(src, 0, HDR_START_NONE, upto).next(t);
+}
+
+// Checks the last record against the data file and settles where the
+// scan goes on; rewrites the record when the product was cut short then.
+ResumePoint continue_after(DataSource& src, HeaderOut& out, const LastLine& last) {
+  long offset = -1;
+  std::string rest;
+  if (parse_offset(last.text, offset, rest)) {
+    // The lines at the offset can read as a record of either kind; only
+    // the file's own kind is the record a fresh scan wrote.
+    int kind = first_kind(src, offset + kPiece + 1);
+    std::vector<Candidate> fresh = records_at(src, offset);
+    std::erase_if(fresh, [kind](const Candidate& c) { return kind != HDR_START_NONE && c.type != kind; });
+    for (const Candidate& c : fresh) {
+      if (format_record(offset, c.taken.heading, c.taken.id) == last.text)
+        return {c.taken.next, c.type, out.seek(last.end)};
+    }
+    for (const Candidate& c : fresh) {
+      std::string line = format_record(offset, c.taken.heading, c.taken.id);
+      if (!is_early_view(last.text, line)) continue;
+      line += '\n';
+      bool ok = out.cut(last.begin) && out.append(line.data(), line.size());
+      return {c.taken.next, c.type, ok};
+    }
+  }
+  if (!src.seekable()) {
+    MESS_print(M_warn, "Header file does not match the data file at offset %ld;"
+               " it cannot be rebuilt from a stream\n", offset);
+    return {0, HDR_START_NONE, false};
+  }
+  MESS_print(M_warn, "Header file does not match the data file at offset %ld: rebuilding it\n",
+             offset);
+  return {0, HDR_START_NONE, out.cut(0)};
+}
+
+}  // namespace
+
+ResumePoint resume(DataSource& src, HeaderOut& out) {
+  MESS_print(M_mess, "Scanning for end of header file...\n");
+  if (!out.open()) return {src.first(), HDR_START_NONE, true};
+  int fd = out.fd();
+  off_t size = ::lseek(fd, 0, SEEK_END);
+  if (size < 0) return {0, HDR_START_NONE, out.seek(0)};  // reports the failure
+  if (size > 0 && !looks_like_header(fd, size)) {
+    MESS_print(M_warn, "Not a header file, left alone: %s\n", out.name().c_str());
+    return {src.first(), HDR_START_NONE, true, true};
+  }
+  LastLine last = read_last_record(fd, size);
+  if (!last.error && MESS_check(M_out2)) last.error = !echo_records(fd, last.end);
+  if (last.error) {
+    out.fail(errno);
+    return {0, HDR_START_NONE, false};
+  }
+  // A record cut short (a crash, a full disk) is dropped.
+  if (last.end != size && !out.cut(last.end)) return {0, HDR_START_NONE, false};
+  if (!last.found) return {src.first(), HDR_START_NONE, out.seek(0)};
+  return continue_after(src, out, last);
+}
+
+}  // namespace hdr

@@ -1,0 +1,238 @@
+// The header generator's insides, shared by its source files: the data
+// file's bytes, the line reader's pieces, finding product starts, header
+// records and the checked writing of the header file. Nothing here is
+// part of the library's interface; header_tool.h is.
+#pragma once
+
+#include <climits>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "header_tool.h"
+
+namespace hdr {
+
+constexpr long kPiece = 80;         // characters per line read
+constexpr long kLookahead = 1024;   // room for the lines of one start
+constexpr size_t kIdWidth = 20;     // second identification in a record
+constexpr long kMaxRecord = 4096;   // longer header lines are no records
+
+// ---- The data file's bytes ---------------------------------------------------
+
+// The data file read into one fixed buffer, by absolute position: pread
+// for regular files, fread for streams (which also hands over what a
+// prompt left in the stream's buffer). Memory stays fixed whatever the
+// file size. A file that shrinks or changes while it is read simply ends
+// where the reads end; a read error ends it too and is remembered.
+class DataSource {
+ public:
+  explicit DataSource(FILE* f);
+  DataSource(const DataSource&) = delete;
+  DataSource& operator=(const DataSource&) = delete;
+
+  bool seekable() const { return seekable_; }
+  // The earliest position that can be asked for.
+  long first() const { return seekable_ ? 0 : start_; }
+  // The stream's position when the source was made.
+  long start() const { return start_; }
+  // Makes bytes from `keep` on available, as many as the buffer holds and
+  // at least up to `upto` where the input reaches; bytes before `keep` may
+  // be given up. upto - keep must stay within the block size plus
+  // kLookahead. A stream cannot go back before what it still holds.
+  void need(long keep, long upto);
+  long hi() const { return hi_; }     // end of the available bytes
+  bool eof() const { return eof_; }   // hi() is the end of the input
+  int error() const { return error_; }  // errno of a failed read, or 0
+  const char* at(long p) const { return buf_.get() + (p - base_); }
+  char byte(long p) const { return buf_[p - base_]; }
+
+ private:
+  void fill();
+  void drop_before(long keep);
+
+  FILE* file_;
+  int fd_ = -1;
+  bool seekable_ = false;
+  long start_ = 0;
+  size_t cap_;
+  std::unique_ptr<char[]> buf_;
+  long base_ = 0;  // position of buf_[0]
+  long hi_ = 0;
+  bool eof_ = false;
+  int error_ = 0;
+};
+
+// ---- Pieces, fields and starts ---------------------------------------------
+
+// What one read of the line reader delivers: the piece [start, start+len)
+// and the position after the read (the line feed that ends the line stays
+// unread); len -1 at the end of the input.
+struct Piece {
+  long start = 0;
+  long len = -1;
+  long next = 0;
+  bool eof() const { return len < 0; }
+};
+
+// The read from position `p`; the caller has made kLookahead bytes
+// available after it.
+Piece read_piece(const DataSource& src, long p);
+
+// A field of a record as it stands in the data: up to its first NUL byte
+// (a record is one text line), carriage returns dropped when `strip`.
+struct Field {
+  const char* text = "";
+  long len = 0;
+  bool strip = false;
+};
+Field field(const DataSource& src, const Piece& piece, bool strip);
+// The heading of a "** " line: without its first three and last four
+// characters; empty when those overlap.
+Field stars_heading(Field line);
+
+// A record as a fresh scan makes it, and the position after its lines.
+// The fields point into the data source's buffer.
+struct Taken {
+  bool complete = false;  // false: the lines it needs run past the end
+  long pos = 0;
+  Field heading, id;
+  long next = 0;
+};
+
+// Appends the record line "%7ld %s / %-20.20s" (no line feed) at `to`,
+// which has room for kMaxRecord bytes; returns its end.
+char* format_record(char* to, long pos, const Field& heading, const Field& id);
+std::string format_record(long pos, const Field& heading, const Field& id);
+
+// ---- Writing the header file -----------------------------------------------
+
+// The header file as this run writes it: every write, cut and close is
+// checked. At the first failed write, writing stops for good and the
+// file is cut back to the end of its last whole record, so it never
+// holds a record half written or one after a hole.
+class HeaderOut {
+ public:
+  // `fd` -1: no header file. The descriptor stays the caller's.
+  HeaderOut(int fd, std::string name);
+  bool open() const { return fd_ >= 0; }
+  const std::string& name() const { return name_; }
+  // Where the whole records end, which is where the next write goes.
+  long end() const { return end_; }
+  // Cuts the file at `length` and writes on from there.
+  bool cut(long length);
+  // Writes on from `length`, which is where the whole records end.
+  bool seek(long length);
+  // Writes `size` bytes of whole records after the end.
+  bool append(const char* data, size_t size);
+  bool failed() const { return error_ != 0; }
+  int error() const { return error_; }  // errno of the failure, or 0
+  // Records a failure (the first one counts); returns false.
+  bool fail(int err);
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+  std::string name_;
+  long end_ = 0;
+  int error_ = 0;
+};
+
+// Reports and writes the records of one pass: the out3 product sizes and
+// the out1 records, and the header file in writes of about 1 MiB.
+class RecordSink {
+ public:
+  // Records from the pass that begins at data position `ppos`.
+  RecordSink(HeaderOut& out, long ppos);
+  // A sink that hands each record to `each` and prints nothing.
+  explicit RecordSink(const HDR_record_fn& each);
+  RecordSink(const RecordSink&) = delete;
+  RecordSink& operator=(const RecordSink&) = delete;
+
+  void add(long pos, const Field& heading, const Field& id);
+  // Writes what is batched; false when a write failed, now or before.
+  bool flush();
+  int count() const { return count_; }
+  // No more records are wanted: a write failed, or `each` said so.
+  bool stopped() const { return stopped_; }
+
+ private:
+  HeaderOut* out_ = nullptr;
+  long ppos_ = 0;
+  int count_ = 0;
+  bool stopped_ = false;
+  bool show_size_ = false;
+  bool show_record_ = false;
+  const HDR_record_fn* each_ = nullptr;
+  std::unique_ptr<char[]> batch_;
+  size_t used_ = 0;
+};
+
+// ---- Scanning ------------------------------------------------------------------
+
+// What is known about the line that holds a position: where its pieces
+// begin (any position on that grid of 80 will do), and whether that is
+// just after a line feed.
+struct Anchor {
+  long pos = 0;
+  long origin = 0;
+  bool after_lf = false;
+};
+
+// A product start: its kind and where its first piece begins.
+struct Start {
+  int type = HDR_START_NONE;
+  long piece = -1;
+  Anchor anchor;  // of that piece
+};
+
+// Walks the product starts of a data file from position `p`, as a pass
+// that knows the start kind `type` (HDR_START_NONE: not yet) would find
+// them, up to the position `stop`.
+class StartFinder {
+ public:
+  StartFinder(DataSource& src, long p, int type, long stop = LONG_MAX);
+  // The next start: fills `t` (t.complete false when its lines run past
+  // the end of the input, which ends the walk) and returns its kind, or
+  // HDR_START_NONE when there is none before the end or `stop`.
+  int next(Taken& t);
+  // Where the walk stands: after the last start's lines, or the end.
+  long pos() const { return p_; }
+
+ private:
+  DataSource& src_;
+  long p_;
+  int type_;
+  long stop_;
+  Anchor anchor_;
+};
+
+// Scans from position `p` with the start kind `type`, handing each record
+// to `sink` until the input ends or the sink stops; returns the position
+// where the scan ended.
+long scan_source(DataSource& src, RecordSink& sink, long p, int type);
+
+// ---- Resume ----------------------------------------------------------------------
+
+// Where the scan goes on after a resume.
+struct ResumePoint {
+  long start = 0;              // data-file position where the scan begins
+  int type = HDR_START_NONE;   // start kind of the last record
+  bool ok = true;              // false: the header file cannot be continued
+  bool keep = false;           // true: the header file is not ours to write
+};
+
+// Reads the header file back to its last record, checks that record
+// against the data file and says where the scan continues; see
+// HDR_process. Leaves `out` at the end of the records kept.
+ResumePoint resume(DataSource& src, HeaderOut& out);
+
+// The module's settings for tests: the block size and a call before reads.
+struct ScanSettings {
+  size_t block = 256 * 1024;
+  std::function<void(long)> before_read;
+};
+ScanSettings& settings();
+
+}  // namespace hdr
