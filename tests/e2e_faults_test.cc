@@ -2,6 +2,9 @@
 // indexing a file that grows while it runs, and fed data, resource,
 // convention and option texts that no site should write. The header file
 // must always end up exactly as a fresh index; nothing may crash or hang.
+#include <sys/file.h>
+#include <sys/resource.h>
+
 #include <chrono>
 #include <cstdio>
 #include <random>
@@ -68,6 +71,149 @@ TEST_F(FaultTest, KilledAtRandomMomentsTheAppendRunsRepairTheIndex) {
     ASSERT_EQ(read("hdr/2026120818.hdr"), expected) << "round " << round;
   }
   EXPECT_GT(killed, 0);
+}
+
+// Three append runs at once while the feed appends: without one writer
+// at a time they duplicate records, and no later run repairs that.
+TEST_F(FaultTest, OverlappingRunsEndAsIfTheyRanOneAfterTheOther) {
+  const std::string data = make_products(3000, 12);
+  const std::vector<std::string> app = with_paths({"-ba", "-pf", "app", "2026120818.raw"});
+  write("raw/2026120818.raw", "");
+  std::mt19937 rng(13);
+  const int rounds = 100;
+  int mismatches = 0;
+  for (int round = 1; round <= rounds; ++round) {
+    size_t from = data.size() * (round - 1) / rounds, to = data.size() * round / rounds;
+    std::thread feed([&] {
+      for (size_t at = from; at < to;) {
+        size_t piece = std::min<size_t>(to - at, 1 + rng() % 4000);
+        write("raw/2026120818.raw", data.substr(at, piece), true);
+        at += piece;
+      }
+    });
+    std::vector<pid_t> runs;
+    for (int k = 0; k < 4; ++k) runs.push_back(spawn(app, {}));
+    feed.join();
+    for (pid_t pid : runs) EXPECT_EQ(wait_status(pid), 0);
+    ASSERT_EQ(run(app).status, 0);
+    if (read("hdr/2026120818.hdr") != fresh_index("2026120818.raw")) ++mismatches;
+  }
+  EXPECT_EQ(mismatches, 0) << "of " << rounds << " rounds";
+}
+
+TEST_F(FaultTest, WriteErrorsEndWithStatus12AndLoseNothing) {
+  write("raw/2026120818.raw", make_products(20000, 8));
+  const std::string expected = fresh_index("2026120818.raw");
+  ASSERT_GT(expected.size(), 900000u);
+
+  write("etc/full", "raw %R/%Y%m%d%h.raw /dev/full 0\n");
+  ToolRun full = run({"-ba", "-pf", "over", "-fp", "etc", "-nc", "full", "-rp", "raw", "2026120818.raw"});
+  EXPECT_EQ(full.status, 12);
+  EXPECT_EQ(full.err, "Unable to write to header file: /dev/full (No space left on device)\n");
+
+  // The disk fills in the middle of the scan, then space comes back.
+  struct rlimit old {};
+  getrlimit(RLIMIT_FSIZE, &old);
+  struct rlimit small = old;
+  small.rlim_cur = 300000;
+  auto old_handler = signal(SIGXFSZ, SIG_IGN);
+  int err[2];
+  ASSERT_EQ(pipe(err), 0);
+  setrlimit(RLIMIT_FSIZE, &small);
+  pid_t pid = spawn(with_paths({"-ba", "-pf", "over", "2026120818.raw"}), {}, -1, -1, err[1]);
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, old_handler);
+  close(err[1]);
+  char text[512] = {};
+  ssize_t n = ::read(err[0], text, sizeof text - 1);
+  close(err[0]);
+  EXPECT_EQ(wait_status(pid), 12);
+  EXPECT_EQ(std::string(text, std::max<ssize_t>(n, 0)),
+            "Unable to write to header file: hdr/2026120818.hdr (File too large)\n");
+  const std::string cut = read("hdr/2026120818.hdr");
+  EXPECT_GT(cut.size(), 250000u);
+  EXPECT_EQ(cut, expected.substr(0, cut.size()));
+  EXPECT_EQ(cut.back(), '\n');  // cut back to a whole record
+  ToolRun again = run(with_paths({"-ba", "-pf", "app", "2026120818.raw"}));
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(read("hdr/2026120818.hdr"), expected);
+}
+
+TEST_F(FaultTest, ClosedStandardStreamsTakeNoFilesPlace) {
+  write("raw/2026120818.raw", make_products(300, 14));
+  const std::string expected = fresh_index("2026120818.raw");
+  std::vector<std::string> args = with_paths({"-ba", "-pf", "over", "-me", "mess", "2026120818.raw"});
+  args.insert(args.begin(), KIV_HEADER_TOOL);
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  for (std::vector<int> closed : {std::vector<int>{0}, {1}, {2}, {0, 1, 2}}) {
+    fs::remove_all(dir_ / "hdr");
+    pid_t pid = fork();
+    if (pid == 0) {
+      if (chdir(dir_.c_str()) != 0) _exit(99);
+      int null_fd = open("/dev/null", O_RDWR);
+      for (int fd = 0; fd <= 2; ++fd) {
+        bool shut = std::find(closed.begin(), closed.end(), fd) != closed.end();
+        if (shut) close(fd);
+        else dup2(null_fd, fd);
+      }
+      if (null_fd > 2) close(null_fd);
+      execv(argv[0], argv.data());
+      _exit(98);
+    }
+    EXPECT_EQ(wait_status(pid), 0) << closed.size();
+    EXPECT_EQ(read("hdr/2026120818.hdr"), expected) << "closed " << closed.front() << "...";
+  }
+}
+
+TEST_F(FaultTest, HeaderNamesThatAreNotOursToWrite) {
+  write("raw/2026120818.raw", make_products(3, 15));
+  const std::string records = fresh_index("2026120818.raw");
+  write("precious", "an unrelated file\n");
+  struct Case {
+    const char* name;
+    const char* link_to;  // nullptr: a directory at the header's name
+    const char* policy;
+    std::string err;
+  } cases[] = {
+      {"link to an unrelated file, append", "../precious", "app",
+       "Header file is a symbolic link, not written: hdr/2026120818.hdr\n"},
+      {"link to an unrelated file, over", "../precious", "over",
+       "Header file is a symbolic link, not written: hdr/2026120818.hdr\n"},
+      {"dangling link", "../missing/new", "over",
+       "Header file is a symbolic link, not written: hdr/2026120818.hdr\n"},
+      {"append to what cannot be opened", nullptr, "app",
+       "Unable to append to header file: hdr/2026120818.hdr (Is a directory)\n"},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(dir_ / "hdr");
+    fs::create_directories(dir_ / "hdr");
+    if (c.link_to != nullptr) fs::create_symlink(c.link_to, dir_ / "hdr/2026120818.hdr");
+    else fs::create_directories(dir_ / "hdr/2026120818.hdr");
+    ToolRun r = run(with_paths({"-ba", "-pf", c.policy, "-me", "warn,+out1", "2026120818.raw"}));
+    EXPECT_EQ(r.status, 0) << c.name;
+    EXPECT_EQ(r.err, c.err) << c.name;
+    EXPECT_EQ(r.out, c.link_to != nullptr ? records : "") << c.name;
+    EXPECT_EQ(read("precious"), "an unrelated file\n") << c.name;
+    EXPECT_FALSE(exists("missing")) << c.name;
+  }
+}
+
+TEST_F(FaultTest, DamagedHeaderTailIsRepairedInBoundedMemory) {
+  write("raw/2026120818.raw", make_products(50, 16));
+  const std::string expected = fresh_index("2026120818.raw");
+  std::string half = expected.substr(0, expected.find('\n', expected.size() / 2) + 1);
+  write("hdr/2026120818.hdr", half);
+  // 256 MiB of NUL bytes after the last record, without taking disk space.
+  ASSERT_EQ(truncate((dir_ / "hdr/2026120818.hdr").c_str(), half.size() + (256L << 20)), 0);
+  pid_t pid = spawn(with_paths({"-ba", "-pf", "app", "2026120818.raw"}), {});
+  int status = 0;
+  struct rusage usage {};
+  ASSERT_EQ(wait4(pid, &status, 0, &usage), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(read("hdr/2026120818.hdr"), expected);
+  EXPECT_LT(usage.ru_maxrss, 128L * 1024) << "KiB";
 }
 
 TEST_F(FaultTest, AFileGrowingWhileTheToolRunsEndsFreshlyIndexed) {
