@@ -178,7 +178,7 @@ int DEF_open(const char* filename) {
     }
   }
   DEF_close();
-  state.file.reset(FILE_open(name.c_str(), "r"));
+  state.file.reset(FILE_open_regular(name.c_str()));
   return state.file ? 0 : -1;
 }
 

@@ -13,6 +13,7 @@
 // an open stream.
 #include "files.h"
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -187,6 +188,31 @@ FILE* FILE_open(const char* file, const char* access) {
     FILE_make_dir(dir, 1);
   }
   return std::fopen(name.c_str(), mode);
+}
+
+FILE* FILE_open_regular(const char* file) {
+  if (FILE_is_stdio(file) || file[0] == '|') return FILE_open(file, "r");
+  std::string name = expanded(file);
+  struct stat sb {};
+  if (::stat(name.c_str(), &sb) != 0) return nullptr;  // missing: the caller reports
+  // Checked before opening, since opening a device can act on it, and on
+  // the open file again, since the name may have been replaced meanwhile
+  // (O_NONBLOCK: a FIFO put there does not block the open).
+  bool regular = S_ISREG(sb.st_mode);
+  int fd = regular ? ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC) : -1;
+  if (fd >= 0 && (::fstat(fd, &sb) != 0 || !S_ISREG(sb.st_mode))) {
+    ::close(fd);
+    fd = -1;
+    regular = false;
+  }
+  if (!regular) {
+    MESS_print(M_warn, "Not a regular file, ignored: %s\n", file);
+    return nullptr;
+  }
+  if (fd < 0) return nullptr;
+  FILE* stream = ::fdopen(fd, "r");
+  if (stream == nullptr) ::close(fd);
+  return stream;
 }
 
 int FILE_close(FILE* stream) {
@@ -599,7 +625,7 @@ int FILE_set_name(std::string& type) {
   }
   take_key_suffixes(type);
   std::string file = convention_file_name();
-  FILE_ptr conv_file(FILE_open(file.c_str(), "r"));
+  FILE_ptr conv_file(FILE_open_regular(file.c_str()));
   if (conv_file == nullptr || FILE_is_stdio(file.c_str())) {
     MESS_print(M_warn, "FILE_set_name: No file name convention file: %s\n", file.c_str());
     st.conv = type;

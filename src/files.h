@@ -25,6 +25,13 @@ int FILE_make_dir(std::string& dir, int flag);
 // Standard-stream names give stdin/stdout, '|' names a command (popen),
 // '~' a home directory; "w" and "a" create missing directories.
 FILE* FILE_open(const char* file, const char* access);
+// Opens a settings or reference file for reading: standard-stream and '|'
+// names as FILE_open does; any other name only when it is a regular file.
+// Anything else (FIFO, device, directory, socket) is never opened for
+// reading, so it cannot block or run on for ever: it is reported at level
+// warn ("Not a regular file, ignored: %s\n") and nullptr is returned. A
+// file that does not open gives nullptr without a report.
+FILE* FILE_open_regular(const char* file);
 // Closes what FILE_open opened: pclose for commands, fclose for files,
 // nothing for the standard streams. Returns the close status.
 int FILE_close(FILE* stream);

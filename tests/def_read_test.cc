@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -219,6 +220,13 @@ TEST_F(DefReadTest, NoFileMeansEndAtOnce) {
   EXPECT_EQ(DEF_open((dir_ + "/missing.cfg").c_str()), -1);
   EXPECT_EQ(DEF_get(name, value), -1);
   EXPECT_EQ(name, "keep");
+  // A FIFO in the searched directory is skipped, never waited for.
+  ASSERT_EQ(mkfifo((dir_ + "/kiv.cfg").c_str(), 0600), 0);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(DEF_open(dir_.c_str()), -1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Not a regular file, ignored: " + dir_ + "/kiv.cfg\n");
+  EXPECT_EQ(DEF_get(name, value), -1);
 }
 
 TEST_F(DefReadTest, QualifiedNames) {

@@ -299,6 +299,31 @@ TEST_F(FilesTest, HomeNamesExpandAgainstTheAccount) {
   fs::remove_all(home + "/" + sub);
 }
 
+TEST_F(FilesTest, SettingsFilesOpenOnlyWhenRegular) {
+  write_file("plain.cfg", "x\n");
+  ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
+  fs::create_directory(path("dir"));
+  struct Case {
+    std::string name;
+    bool opens, reported;
+  } cases[] = {
+      {path("plain.cfg"), true, false},
+      {path("missing.cfg"), false, false},  // the caller reports it
+      {path("fifo"), false, true},          // would block in the open
+      {"/dev/zero", false, true},           // would never end
+      {path("dir"), false, true},
+      {"-", true, false},
+      {"|echo x", true, false},
+  };
+  for (const Case& c : cases) {
+    testing::internal::CaptureStderr();
+    FILE_ptr f(FILE_open_regular(c.name.c_str()));
+    EXPECT_EQ(f != nullptr, c.opens) << c.name;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              c.reported ? "Not a regular file, ignored: " + c.name + "\n" : "");
+  }
+}
+
 // ---- Overwrite policy ----------------------------------------------------
 
 TEST_F(FilesTest, OverwriteWithoutQuestion) {
