@@ -246,12 +246,8 @@ int FILE_overwrite(const char* filename, int flag) {
   if (policy > 0) return policy;
   if (FLAG_batch() > 0) return FILE_KEEP;
   if (flag != FILE_ASK && flag != FILE_ASK_APPEND) return FILE_UNDECIDED;
-  // The prompt is used as a format: a '%' of the name stays literal.
-  std::string prompt;
-  for (const char* c = filename; *c != '\0'; ++c) {
-    prompt += *c;
-    if (*c == '%') prompt += '%';
-  }
+  // KIV_prompts shows the prompt as text, so the name goes in as it is.
+  std::string prompt = filename;
   prompt += flag == FILE_ASK_APPEND ? ": exists overwrite (Y,N,Use,Over,App): " : ": exists overwrite (Y,N,Use,Over): ";
   std::string answer;
   KIV_prompts(prompt.c_str(), answer, 9);

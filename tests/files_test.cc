@@ -350,8 +350,11 @@ TEST_F(FilesTest, OverwriteWithoutQuestion) {
 }
 
 TEST_F(FilesTest, OverwriteAnswers) {
-  write_file("old.hdr", "x");
-  std::string old = path("old.hdr");
+  write_file("a%sb.hdr", "x");  // the question shows the name as it is
+  std::string old = path("a%sb.hdr");
+  std::string shown = path("shown");
+  const std::string questions[] = {old + ": exists overwrite (Y,N,Use,Over): ",
+                                   old + ": exists overwrite (Y,N,Use,Over,App): "};
   struct Case {
     const char* answer;
     int with_append, without_append;
@@ -362,10 +365,16 @@ TEST_F(FilesTest, OverwriteAnswers) {
       {"", 3, 3},         {"  oops yes\n", 1, 1},
   };
   for (const Case& c : cases) {
-    int flag2 = run_with_stdin(c.answer, [&] { return FILE_overwrite(old.c_str(), 2); });
-    int flag1 = run_with_stdin(c.answer, [&] { return FILE_overwrite(old.c_str(), 1); });
-    EXPECT_EQ(flag2, c.with_append) << "answer '" << c.answer << "'";
-    EXPECT_EQ(flag1, c.without_append) << "answer '" << c.answer << "'";
+    for (int flag : {1, 2}) {
+      std::string decision = run_child(
+          c.answer, [&] { return std::to_string(FILE_overwrite(old.c_str(), flag)); }, nullptr,
+          shown.c_str());
+      EXPECT_EQ(decision, std::to_string(flag == 2 ? c.with_append : c.without_append))
+          << "answer '" << c.answer << "' flag " << flag;
+      std::ifstream in(shown);
+      std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      EXPECT_EQ(text, questions[flag - 1]) << c.answer;
+    }
   }
 }
 
