@@ -1207,42 +1207,62 @@ std::string shell_quoted(const std::string& text) {
   return out + "'";
 }
 
-// The listing pattern of a template item: wildcards stay active, every
-// text taken from resources, keys or the extension is quoted.
-std::string list_item(const Item& item) {
+// A piece of a listing pattern: text for the shell to take as it is, or
+// a wildcard.
+struct Piece {
+  std::string text;
+  bool literal;
+};
+
+// The listing pattern of a template item: wildcards for date fields and
+// unset keys, the text of resources, keys and the extension.
+Piece list_item(const Item& item) {
   switch (item.kind) {
-    case '\0': return "";
-    case '%': return "%";
-    case 'e': return st.ext.empty() ? "*" : shell_quoted(st.ext);
-    case 'Y': return "?[0-9]??";
-    case 'y': case 'm': case 'd': case 'h': case 'n': return "[0-9]?";
-    case 'b': return "?[a-z]?";
-    case 'j': return "?[0-9]?";
-    case '{': return shell_quoted(text_or_empty(RES_get(item.name.c_str())));
+    case '\0': return {"", true};
+    case '%': return {"%", true};
+    case 'e': return st.ext.empty() ? Piece{"*", false} : Piece{st.ext, true};
+    case 'Y': return {"?[0-9]??", false};
+    case 'y': case 'm': case 'd': case 'h': case 'n': return {"[0-9]?", false};
+    case 'b': return {"?[a-z]?", false};
+    case 'j': return {"?[0-9]?", false};
+    case '{': return {text_or_empty(RES_get(item.name.c_str())), true};
     default: break;
   }
-  if (directory_resource(item.kind) != nullptr) return shell_quoted(directory_value(item.kind));
+  if (directory_resource(item.kind) != nullptr) return {directory_value(item.kind), true};
   const std::string* key = key_text(item.kind);
-  if (key != nullptr) return shell_quoted(*key);
-  return item.has_n ? std::string(static_cast<size_t>(item_unit(item.n)), '?') : "*";
+  if (key != nullptr) return {*key, true};
+  return {item.has_n ? std::string(static_cast<size_t>(item_unit(item.n)), '?') : "*", false};
 }
 
 // The template as a shell pattern. Blanks separate words, the template's
-// own '*' and '?' stay wildcards; any other special character is quoted.
+// own '*' and '?' and the items' wildcards stay active; all other text is
+// quoted, so a leading '~' or '~user' is expanded here as the file opener
+// does, once the user name is complete.
 std::string list_pattern(const std::string& tmpl) {
-  std::string pattern;
+  std::vector<Piece> pieces;
   for (size_t i = 0; i < tmpl.size();) {
     char c = tmpl[i];
     if (c == '%') {
       Item item = read_item(tmpl, i);
-      pattern += list_item(item);
+      pieces.push_back(list_item(item));
       i = item.end;
       continue;
     }
     ++i;
-    if (c == '{' || c == '}') continue;
-    if (c == ' ' || c == '*' || c == '?') pattern += c;
-    else pattern += shell_quoted(std::string(1, c));
+    if (c != '{' && c != '}') pieces.push_back({std::string(1, c), c != ' ' && c != '*' && c != '?'});
+  }
+  std::string pattern, run;
+  for (size_t p = 0; p <= pieces.size(); ++p) {
+    if (p < pieces.size() && pieces[p].literal) {
+      run += pieces[p].text;
+      continue;
+    }
+    // Only the text the pattern begins with can start in a home directory.
+    bool user_complete = p == pieces.size() || run.find('/') != std::string::npos;
+    if (pattern.empty() && !run.empty() && run[0] == '~' && user_complete) run = expanded(run.c_str());
+    if (!run.empty()) pattern += shell_quoted(run);
+    run.clear();
+    if (p < pieces.size()) pattern += pieces[p].text;
   }
   return pattern;
 }

@@ -868,17 +868,29 @@ TEST_F(CurrentTest, FirstFileFromThePrompt) {
 }
 
 TEST_F(CurrentTest, ListingQuotesResourceValues) {
-  std::string odd = dir_ + "/we ird;touch pwned";
-  fs::create_directories(odd);
-  std::ofstream(odd + "/2024030507.raw") << "x";
-  std::ofstream(odd + "/notes.txt") << "x";
-  set_resource("raw_path", odd);
-  std::string listing = path("listing");
-  run_child("", [] { FILE_list_file(); return std::string(); }, nullptr, listing.c_str());
-  std::ifstream in(listing);
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_NE(text.find("2024030507.raw"), std::string::npos) << text;
-  EXPECT_EQ(text.find("notes.txt"), std::string::npos) << text;
+  // Quoted against the shell, and still in the home directory for '~'.
+  std::string home = home_dir();
+  std::string sub = ".files_test_" + std::to_string(::getpid());
+  std::string me = ::getpwuid(::getuid())->pw_name;
+  struct Case {
+    std::string raw_path, dir;
+  } cases[] = {{dir_ + "/we ird;touch pwned", dir_ + "/we ird;touch pwned"},
+               {"~/" + sub, home + "/" + sub},
+               {"~" + me + "/" + sub, home + "/" + sub}};
+  for (const Case& c : cases) {
+    if (c.dir.rfind(home, 0) == 0 && ::access(home.c_str(), W_OK) != 0) continue;  // home not writable
+    fs::create_directories(c.dir);
+    std::ofstream(c.dir + "/2024030507.raw") << "x";
+    std::ofstream(c.dir + "/notes.txt") << "x";
+    set_resource("raw_path", c.raw_path);
+    std::string listing = path("listing");
+    run_child("", [] { FILE_list_file(); return std::string(); }, nullptr, listing.c_str());
+    std::ifstream in(listing);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("2024030507.raw"), std::string::npos) << c.raw_path << ": " << text;
+    EXPECT_EQ(text.find("notes.txt"), std::string::npos) << text;
+    if (c.dir.rfind(home, 0) == 0) fs::remove_all(c.dir);
+  }
   EXPECT_FALSE(fs::exists(path("pwned")));
   EXPECT_FALSE(fs::exists("pwned"));
 }
