@@ -49,6 +49,9 @@ struct FileState {
   int header = 0;
   std::string filename;
   int filename_type = 0;
+  std::string type;          // asked of the last FILE_set_name
+  std::string conv_missing;  // the convention file that did not open
+  bool name_fits = true;     // false: the last name matched left the template
   Date set = requested_start();
   Date file_date;
   std::array<std::string, 256> keys;
@@ -611,6 +614,8 @@ int match_convention(const std::string& type, const std::string& name) {
 int FILE_set_name(std::string& type) {
   if (!st.key_init) clear_keys();
   st.filename.clear();
+  st.type = type;
+  st.conv_missing.clear();
   if (stricmp(type.c_str(), "none") == 0) {
     st.conv.clear();
     return 0;
@@ -620,10 +625,12 @@ int FILE_set_name(std::string& type) {
     return 1;
   }
   take_key_suffixes(type);
+  st.type = type;
   std::string file = convention_file_name();
   FILE_ptr conv_file(FILE_open_regular(file.c_str()));
   if (conv_file == nullptr || FILE_is_stdio(file.c_str())) {
     MESS_print(M_warn, "FILE_set_name: No file name convention file: %s\n", file.c_str());
+    st.conv_missing = file;
     st.conv = type;
     return 0;
   }
@@ -732,6 +739,9 @@ FILE_state_view FILE_state() {
   view.filename_type = st.filename_type;
   view.set = st.set;
   view.file_date = st.file_date;
+  view.type = st.type;
+  view.conv_missing = st.conv_missing;
+  view.name_fits = st.name_fits;
   return view;
 }
 
@@ -796,15 +806,21 @@ class Matcher {
                out_.c_str(), spec_.c_str(), out_.c_str(), where_);
   }
 
-  void give_up() {
+  // The rest of the input is taken over unchanged.
+  void take_rest() {
     out_ += in_.substr(ii_);
     ii_ = in_.size();
     done_ = true;
   }
+  // The input stops fitting the template: the rest is taken over.
+  void give_up() {
+    st.name_fits = false;
+    take_rest();
+  }
 
   void step() {
     char c = tmpl_[ti_];
-    if (c == '*') return give_up();
+    if (c == '*') return take_rest();
     if (c == '%') {
       Item item = read_item(tmpl_, ti_);
       size_t start = ti_;
@@ -976,6 +992,7 @@ class Matcher {
 int FILE_set_file(const char* file, std::string& out_file) {
   std::string spec = text_or_empty(file);
   clear_date_time(st.file_date);
+  st.name_fits = true;
   size_t hash = spec.size() > 1 ? spec.find('#', 1) : std::string::npos;
   if (hash != std::string::npos) {
     read_requested_date(spec.substr(hash + 1));

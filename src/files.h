@@ -79,6 +79,11 @@ struct FILE_state_view {
   long late_off;
   int filename_type;
   Date set, file_date;
+  // The type last asked for (key suffixes cut off); the convention file
+  // looked for when it did not open, else empty; false when the last name
+  // matched against the data-file template stopped fitting it.
+  std::string type, conv_missing;
+  bool name_fits;
 };
 FILE_state_view FILE_state();
 const char* FILE_get_key(int key);
