@@ -162,7 +162,7 @@ int CTY_open(const char* filename, int f_access, int f_type) {
   state.file.reset();
   state.cty_fd = -1;
   if (!filename) return -1;
-  state.file.reset(FILE_open(filename, f_access == 0 ? "r" : "w"));
+  state.file.reset(f_access == 0 ? FILE_open_regular(filename) : FILE_open(filename, "w"));
   if (!state.file) return -1;
   state.f_type = f_type;
   state.cty_fd = fileno(state.file.get());

@@ -37,7 +37,10 @@ struct DefState {
   std::string prog_name = "Kiv";
   std::string prog_title;
   std::vector<std::string> tags;
-  std::vector<int> match;
+  std::vector<int> match;  // at most MAX_IF_DEPTH levels
+  // Sections open beyond MAX_IF_DEPTH: inactive whatever their tags, so
+  // only counted, which keeps every directive's cost bounded.
+  long too_deep = 0;
   bool matches = true;
 };
 DefState state;
@@ -60,7 +63,7 @@ bool tag_defined(const std::string& word) {
 }
 
 void recompute_matches() {
-  state.matches = true;
+  state.matches = state.too_deep == 0;
   for (int level : state.match)
     if (level != BRANCH_ACTIVE) state.matches = false;
 }
@@ -84,8 +87,8 @@ void open_if(const std::string& word) {
   if (word.empty()) return;
   if (static_cast<int>(state.match.size()) >= MAX_IF_DEPTH) {
     // Too deep to track: the whole section stays inactive up to its END.
-    MESS_print(M_warn, "DEF_get: if nesting too deep\n");
-    state.match.push_back(BRANCH_DONE);
+    // Reported once on the way down, not for every line further in.
+    if (state.too_deep++ == 0) MESS_print(M_warn, "DEF_get: if nesting too deep\n");
     return;
   }
   state.match.push_back(tag_defined(word) ? BRANCH_ACTIVE : BRANCH_INACTIVE);
@@ -96,6 +99,7 @@ void next_branch(bool taken, const char* keyword) {
     MESS_print(M_warn, "DEF_get: %s without an if\n", keyword);
     return;
   }
+  if (state.too_deep > 0) return;  // a branch of an inactive section
   int& top = state.match.back();
   if (top != BRANCH_INACTIVE)
     top = BRANCH_DONE;
@@ -108,7 +112,10 @@ void close_if() {
     MESS_print(M_warn, "DEF_get: end without an if\n");
     return;
   }
-  state.match.pop_back();
+  if (state.too_deep > 0)
+    --state.too_deep;
+  else
+    state.match.pop_back();
 }
 
 // Carries out a directive line; false when `keyword` is none.
@@ -178,7 +185,7 @@ int DEF_open(const char* filename) {
     }
   }
   DEF_close();
-  state.file.reset(FILE_open(name.c_str(), "r"));
+  state.file.reset(FILE_open_regular(name.c_str()));
   return state.file ? 0 : -1;
 }
 

@@ -51,6 +51,9 @@ struct FileState {
   int header = 0;
   std::string filename;
   int filename_type = 0;
+  std::string type;          // asked of the last FILE_set_name
+  std::string conv_missing;  // the convention file that did not open
+  bool name_fits = true;     // false: the last name matched left the template
   Date set = requested_start();
   Date file_date;
   std::array<std::string, 256> keys;
@@ -262,6 +265,31 @@ int FILE_fd::close() {
   return rc;
 }
 
+FILE* FILE_open_regular(const char* file) {
+  if (FILE_is_stdio(file) || file[0] == '|') return FILE_open(file, "r");
+  std::string name = expanded(file);
+  struct stat sb {};
+  if (::stat(name.c_str(), &sb) != 0) return nullptr;  // missing: the caller reports
+  // Checked before opening, since opening a device can act on it, and on
+  // the open file again, since the name may have been replaced meanwhile
+  // (O_NONBLOCK: a FIFO put there does not block the open).
+  bool regular = S_ISREG(sb.st_mode);
+  int fd = regular ? ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC) : -1;
+  if (fd >= 0 && (::fstat(fd, &sb) != 0 || !S_ISREG(sb.st_mode))) {
+    ::close(fd);
+    fd = -1;
+    regular = false;
+  }
+  if (!regular) {
+    MESS_print(M_warn, "Not a regular file, ignored: %s\n", file);
+    return nullptr;
+  }
+  if (fd < 0) return nullptr;
+  FILE* stream = ::fdopen(fd, "r");
+  if (stream == nullptr) ::close(fd);
+  return stream;
+}
+
 int FILE_close(FILE* stream) {
   if (stream == nullptr) return EOF;
   if (stream == stdin || stream == stdout || stream == stderr) {
@@ -293,12 +321,8 @@ int FILE_overwrite(const char* filename, int flag) {
   if (policy > 0) return policy;
   if (FLAG_batch() > 0) return FILE_KEEP;
   if (flag != FILE_ASK && flag != FILE_ASK_APPEND) return FILE_UNDECIDED;
-  // The prompt is used as a format: a '%' of the name stays literal.
-  std::string prompt;
-  for (const char* c = filename; *c != '\0'; ++c) {
-    prompt += *c;
-    if (*c == '%') prompt += '%';
-  }
+  // KIV_prompts shows the prompt as text, so the name goes in as it is.
+  std::string prompt = filename;
   prompt += flag == FILE_ASK_APPEND ? ": exists overwrite (Y,N,Use,Over,App): " : ": exists overwrite (Y,N,Use,Over): ";
   std::string answer;
   KIV_prompts(prompt.c_str(), answer, 9);
@@ -662,6 +686,8 @@ int match_convention(const std::string& type, const std::string& name) {
 int FILE_set_name(std::string& type) {
   if (!st.key_init) clear_keys();
   st.filename.clear();
+  st.type = type;
+  st.conv_missing.clear();
   if (stricmp(type.c_str(), "none") == 0) {
     st.conv.clear();
     return 0;
@@ -671,10 +697,12 @@ int FILE_set_name(std::string& type) {
     return 1;
   }
   take_key_suffixes(type);
+  st.type = type;
   std::string file = convention_file_name();
-  FILE_ptr conv_file(FILE_open(file.c_str(), "r"));
+  FILE_ptr conv_file(FILE_open_regular(file.c_str()));
   if (conv_file == nullptr || FILE_is_stdio(file.c_str())) {
     MESS_print(M_warn, "FILE_set_name: No file name convention file: %s\n", file.c_str());
+    st.conv_missing = file;
     st.conv = type;
     return 0;
   }
@@ -783,6 +811,9 @@ FILE_state_view FILE_state() {
   view.filename_type = st.filename_type;
   view.set = st.set;
   view.file_date = st.file_date;
+  view.type = st.type;
+  view.conv_missing = st.conv_missing;
+  view.name_fits = st.name_fits;
   return view;
 }
 
@@ -847,15 +878,21 @@ class Matcher {
                out_.c_str(), spec_.c_str(), out_.c_str(), where_);
   }
 
-  void give_up() {
+  // The rest of the input is taken over unchanged.
+  void take_rest() {
     out_ += in_.substr(ii_);
     ii_ = in_.size();
     done_ = true;
   }
+  // The input stops fitting the template: the rest is taken over.
+  void give_up() {
+    st.name_fits = false;
+    take_rest();
+  }
 
   void step() {
     char c = tmpl_[ti_];
-    if (c == '*') return give_up();
+    if (c == '*') return take_rest();
     if (c == '%') {
       Item item = read_item(tmpl_, ti_);
       size_t start = ti_;
@@ -1027,6 +1064,7 @@ class Matcher {
 int FILE_set_file(const char* file, std::string& out_file) {
   std::string spec = text_or_empty(file);
   clear_date_time(st.file_date);
+  st.name_fits = true;
   size_t hash = spec.size() > 1 ? spec.find('#', 1) : std::string::npos;
   if (hash != std::string::npos) {
     read_requested_date(spec.substr(hash + 1));
@@ -1258,42 +1296,62 @@ std::string shell_quoted(const std::string& text) {
   return out + "'";
 }
 
-// The listing pattern of a template item: wildcards stay active, every
-// text taken from resources, keys or the extension is quoted.
-std::string list_item(const Item& item) {
+// A piece of a listing pattern: text for the shell to take as it is, or
+// a wildcard.
+struct Piece {
+  std::string text;
+  bool literal;
+};
+
+// The listing pattern of a template item: wildcards for date fields and
+// unset keys, the text of resources, keys and the extension.
+Piece list_item(const Item& item) {
   switch (item.kind) {
-    case '\0': return "";
-    case '%': return "%";
-    case 'e': return st.ext.empty() ? "*" : shell_quoted(st.ext);
-    case 'Y': return "?[0-9]??";
-    case 'y': case 'm': case 'd': case 'h': case 'n': return "[0-9]?";
-    case 'b': return "?[a-z]?";
-    case 'j': return "?[0-9]?";
-    case '{': return shell_quoted(text_or_empty(RES_get(item.name.c_str())));
+    case '\0': return {"", true};
+    case '%': return {"%", true};
+    case 'e': return st.ext.empty() ? Piece{"*", false} : Piece{st.ext, true};
+    case 'Y': return {"?[0-9]??", false};
+    case 'y': case 'm': case 'd': case 'h': case 'n': return {"[0-9]?", false};
+    case 'b': return {"?[a-z]?", false};
+    case 'j': return {"?[0-9]?", false};
+    case '{': return {text_or_empty(RES_get(item.name.c_str())), true};
     default: break;
   }
-  if (directory_resource(item.kind) != nullptr) return shell_quoted(directory_value(item.kind));
+  if (directory_resource(item.kind) != nullptr) return {directory_value(item.kind), true};
   const std::string* key = key_text(item.kind);
-  if (key != nullptr) return shell_quoted(*key);
-  return item.has_n ? std::string(static_cast<size_t>(item_unit(item.n)), '?') : "*";
+  if (key != nullptr) return {*key, true};
+  return {item.has_n ? std::string(static_cast<size_t>(item_unit(item.n)), '?') : "*", false};
 }
 
 // The template as a shell pattern. Blanks separate words, the template's
-// own '*' and '?' stay wildcards; any other special character is quoted.
+// own '*' and '?' and the items' wildcards stay active; all other text is
+// quoted, so a leading '~' or '~user' is expanded here as the file opener
+// does, once the user name is complete.
 std::string list_pattern(const std::string& tmpl) {
-  std::string pattern;
+  std::vector<Piece> pieces;
   for (size_t i = 0; i < tmpl.size();) {
     char c = tmpl[i];
     if (c == '%') {
       Item item = read_item(tmpl, i);
-      pattern += list_item(item);
+      pieces.push_back(list_item(item));
       i = item.end;
       continue;
     }
     ++i;
-    if (c == '{' || c == '}') continue;
-    if (c == ' ' || c == '*' || c == '?') pattern += c;
-    else pattern += shell_quoted(std::string(1, c));
+    if (c != '{' && c != '}') pieces.push_back({std::string(1, c), c != ' ' && c != '*' && c != '?'});
+  }
+  std::string pattern, run;
+  for (size_t p = 0; p <= pieces.size(); ++p) {
+    if (p < pieces.size() && pieces[p].literal) {
+      run += pieces[p].text;
+      continue;
+    }
+    // Only the text the pattern begins with can start in a home directory.
+    bool user_complete = p == pieces.size() || run.find('/') != std::string::npos;
+    if (pattern.empty() && !run.empty() && run[0] == '~' && user_complete) run = expanded(run.c_str());
+    if (!run.empty()) pattern += shell_quoted(run);
+    run.clear();
+    if (p < pieces.size()) pattern += pieces[p].text;
   }
   return pattern;
 }

@@ -33,6 +33,13 @@ FILE* FILE_open(const char* file, const char* access);
 // empties a new file only under it. Returns the descriptor, or -1 with
 // errno set (ELOOP for a link). Prints nothing.
 int FILE_open_exclusive(const char* file, int mode);
+// Opens a settings or reference file for reading: standard-stream and '|'
+// names as FILE_open does; any other name only when it is a regular file.
+// Anything else (FIFO, device, directory, socket) is never opened for
+// reading, so it cannot block or run on for ever: it is reported at level
+// warn ("Not a regular file, ignored: %s\n") and nullptr is returned. A
+// file that does not open gives nullptr without a report.
+FILE* FILE_open_regular(const char* file);
 // Closes what FILE_open opened: pclose for commands, fclose for files,
 // nothing for the standard streams. Returns the close status.
 int FILE_close(FILE* stream);
@@ -97,6 +104,11 @@ struct FILE_state_view {
   long late_off;
   int filename_type;
   Date set, file_date;
+  // The type last asked for (key suffixes cut off); the convention file
+  // looked for when it did not open, else empty; false when the last name
+  // matched against the data-file template stopped fitting it.
+  std::string type, conv_missing;
+  bool name_fits;
 };
 FILE_state_view FILE_state();
 const char* FILE_get_key(int key);

@@ -110,13 +110,32 @@ bool same_file(const std::string& a, const std::string& b) {
 }
 
 // The header file's name for the data file, or false when the data file
-// gets none: it is standard input, its name gives no date, or the header
-// name would be the data file itself.
+// gets none: it is standard input, or (each reported with what to fix)
+// there is no convention file, the type has no header-file template, the
+// name does not fit the data-file template or gives no date, or the
+// header name would be the data file itself.
 bool header_name(const std::string& filename, const Date& datim, std::string& hdrfilename) {
   hdrfilename.clear();
   if (FILE_is_stdio(filename.c_str())) return false;  // data from standard input
+  FILE_state_view conv = FILE_state();
+  const char* name = filename.c_str();
+  if (!conv.conv_missing.empty()) {
+    MESS_print(M_warn, "No file name convention file %s, no header file written: %s\n",
+               conv.conv_missing.c_str(), name);
+    return false;
+  }
+  if (conv.conv.empty() || conv.hconv.empty()) {
+    MESS_print(M_warn, "No header file template for type %s, no header file written: %s\n",
+               conv.type.c_str(), name);
+    return false;
+  }
+  if (datim.year == NO_VALUE && !conv.name_fits) {
+    MESS_print(M_warn, "Data file name does not fit template %s, no header file written: %s\n",
+               conv.conv.c_str(), name);
+    return false;
+  }
   if (datim.year == NO_VALUE) {
-    MESS_print(M_warn, "No date in data file name, no header file written: %s\n", filename.c_str());
+    MESS_print(M_warn, "No date in data file name, no header file written: %s\n", name);
     return false;
   }
   Date copy = datim;

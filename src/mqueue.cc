@@ -60,6 +60,12 @@ void pause_after(int attempts) {
 
 int MQ_open(int num) {
   install_handler();
+  // Key 0 is IPC_PRIVATE, which always creates a queue, and a window's
+  // key is positive: no such number names a running window.
+  if (num <= 0) {
+    errno = ENOENT;
+    return -1;
+  }
   int id = msgget(static_cast<key_t>(num), 0);
   if (id < 0) return -1;  // errno tells a missing queue (ENOENT) from others
   state.msgqid = id;

@@ -12,7 +12,8 @@ struct mqueuebuf {
 constexpr int MQ_TEXT_BYTES = 120;
 
 // The existing queue keyed `num` (never created); -1 on failure, with
-// errno ENOENT when there is no such queue.
+// errno ENOENT when there is no such queue, as for any `num` of 0 or below
+// (no window has such a key, and 0 would create a private queue).
 int MQ_open(int num);
 // The handshake; the connection number, or -1 (also for a number that
 // cannot address replies, i.e. one below 1).

@@ -108,7 +108,7 @@ int PAR_lookup(std::string& product, std::string& infile) {
   up_string(product);
   std::string table;
   FILE_add_path(RES_get("file_path"), TABLE_FILE, table);
-  FILE_ptr file(FILE_open(table.c_str(), "r"));
+  FILE_ptr file(FILE_open_regular(table.c_str()));
   if (!file) return -1;
   std::string prefix, type;
   while (read_word(file.get(), prefix) && read_word(file.get(), type)) {

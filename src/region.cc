@@ -401,7 +401,7 @@ FILE_ptr open_region_file(const char* file) {
   std::string full;
   if (file && *file) {
     FILE_add_path(RES_get("file_path"), file, full);
-    if (FILE_ptr f{FILE_open(full.c_str(), "r")}) return f;
+    if (FILE_ptr f{FILE_open_regular(full.c_str())}) return f;
   } else {
     full = file ? file : "";
   }

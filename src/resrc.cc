@@ -698,7 +698,11 @@ struct Decoder {
   void open_window(const std::string& number) {
     window = Window{};
     errno = 0;
-    int qid = MQ_open(std::atoi(number.c_str()));
+    // No number, or one beyond any key, names no window: MQ_open refuses 0.
+    char* end = nullptr;
+    long key = std::strtol(number.c_str(), &end, 10);
+    bool fits = end != number.c_str() && key > 0 && key <= std::numeric_limits<int>::max();
+    int qid = MQ_open(fits ? static_cast<int>(key) : 0);
     if (qid == -1 && errno == ENOENT) {
       MESS_print(M_warn, "VAVuzar window: %s not running or no message queue exists\n",
                  number.c_str());

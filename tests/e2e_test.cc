@@ -2,6 +2,7 @@
 // with a clean environment and no terminal.
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "tests/tool_fixture.h"
 
@@ -146,20 +147,40 @@ TEST_F(E2ETest, OverwriteQuestionAnsweredThroughAPipe) {
   }
 }
 
-TEST_F(E2ETest, NoHeaderForNamesWithoutADateOrThatWouldOverwriteTheData) {
+TEST_F(E2ETest, NoHeaderFileAndWhatToFix) {
   write("raw/notes.raw", kTwoProducts);
-  ToolRun nodate = run(with_paths({"-ba", "-me", "warn,+out1", "@raw/notes.raw"}));
-  EXPECT_EQ(nodate.status, 0);
-  EXPECT_NE(nodate.err.find("raw/notes.raw"), std::string::npos) << nodate.err;
-  EXPECT_EQ(nodate.out, kTwoRecords);
-  EXPECT_FALSE(exists("hdr"));
-
-  write("etc/name_conv", "raw %R/%Y%m%d%h.raw %R/%Y%m%d%h.raw 0\n");
   write("raw/2026120818.raw", kTwoProducts);
-  ToolRun same = run(with_paths({"-ba", "-pf", "over", "-me", "warn,+out1", "2026120818.raw"}));
-  EXPECT_EQ(same.status, 0);
-  EXPECT_EQ(same.err, "Header file would overwrite data file: raw/2026120818.raw\n");
-  EXPECT_EQ(same.out, kTwoRecords);
+  write("2026120818.raw", kTwoProducts);
+  const std::string conv = "raw %R/%Y%m%d%h.raw %C/%Y%m%d%h.hdr 0\n";
+  struct Case {
+    std::string conv;  // "": no convention file
+    std::vector<std::string> args;
+    std::string err;
+  };
+  const Case cases[] = {
+      {"", {"2026120818.raw"},
+       "FILE_set_name: No file name convention file: etc/name_conv\n"
+       "No file name convention file etc/name_conv, no header file written: 2026120818.raw\n"},
+      {"raw %R/%Y%m%d%h.raw - 0\n", {"2026120818.raw"},
+       "No header file template for type raw, no header file written: raw/2026120818.raw\n"},
+      {conv, {"notes.raw"},
+       "Data file name does not fit template %R/%Y%m%d%h.raw, no header file written: "
+       "raw/notes.raw\n"},
+      {conv, {"@raw/notes.raw"}, "No date in data file name, no header file written: raw/notes.raw\n"},
+      {"raw %R/%Y%m%d%h.raw %R/%Y%m%d%h.raw 0\n", {"-pf", "over", "2026120818.raw"},
+       "Header file would overwrite data file: raw/2026120818.raw\n"},
+  };
+  for (const Case& c : cases) {
+    if (c.conv.empty()) fs::remove(dir_ / "etc/name_conv");
+    else write("etc/name_conv", c.conv);
+    std::vector<std::string> args = with_paths({"-ba", "-me", "warn,+out1"});
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    ToolRun r = run(args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.out, kTwoRecords);  // the records only as messages
+    EXPECT_FALSE(exists("hdr"));
+  }
   EXPECT_EQ(read("raw/2026120818.raw"), kTwoProducts);
 }
 

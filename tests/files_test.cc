@@ -299,6 +299,31 @@ TEST_F(FilesTest, HomeNamesExpandAgainstTheAccount) {
   fs::remove_all(home + "/" + sub);
 }
 
+TEST_F(FilesTest, SettingsFilesOpenOnlyWhenRegular) {
+  write_file("plain.cfg", "x\n");
+  ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
+  fs::create_directory(path("dir"));
+  struct Case {
+    std::string name;
+    bool opens, reported;
+  } cases[] = {
+      {path("plain.cfg"), true, false},
+      {path("missing.cfg"), false, false},  // the caller reports it
+      {path("fifo"), false, true},          // would block in the open
+      {"/dev/zero", false, true},           // would never end
+      {path("dir"), false, true},
+      {"-", true, false},
+      {"|echo x", true, false},
+  };
+  for (const Case& c : cases) {
+    testing::internal::CaptureStderr();
+    FILE_ptr f(FILE_open_regular(c.name.c_str()));
+    EXPECT_EQ(f != nullptr, c.opens) << c.name;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              c.reported ? "Not a regular file, ignored: " + c.name + "\n" : "");
+  }
+}
+
 // ---- Overwrite policy ----------------------------------------------------
 
 TEST_F(FilesTest, OverwriteWithoutQuestion) {
@@ -325,8 +350,11 @@ TEST_F(FilesTest, OverwriteWithoutQuestion) {
 }
 
 TEST_F(FilesTest, OverwriteAnswers) {
-  write_file("old.hdr", "x");
-  std::string old = path("old.hdr");
+  write_file("a%sb.hdr", "x");  // the question shows the name as it is
+  std::string old = path("a%sb.hdr");
+  std::string shown = path("shown");
+  const std::string questions[] = {old + ": exists overwrite (Y,N,Use,Over): ",
+                                   old + ": exists overwrite (Y,N,Use,Over,App): "};
   struct Case {
     const char* answer;
     int with_append, without_append;
@@ -337,10 +365,16 @@ TEST_F(FilesTest, OverwriteAnswers) {
       {"", 3, 3},         {"  oops yes\n", 1, 1},
   };
   for (const Case& c : cases) {
-    int flag2 = run_with_stdin(c.answer, [&] { return FILE_overwrite(old.c_str(), 2); });
-    int flag1 = run_with_stdin(c.answer, [&] { return FILE_overwrite(old.c_str(), 1); });
-    EXPECT_EQ(flag2, c.with_append) << "answer '" << c.answer << "'";
-    EXPECT_EQ(flag1, c.without_append) << "answer '" << c.answer << "'";
+    for (int flag : {1, 2}) {
+      std::string decision = run_child(
+          c.answer, [&] { return std::to_string(FILE_overwrite(old.c_str(), flag)); }, nullptr,
+          shown.c_str());
+      EXPECT_EQ(decision, std::to_string(flag == 2 ? c.with_append : c.without_append))
+          << "answer '" << c.answer << "' flag " << flag;
+      std::ifstream in(shown);
+      std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      EXPECT_EQ(text, questions[flag - 1]) << c.answer;
+    }
   }
 }
 
@@ -834,17 +868,29 @@ TEST_F(CurrentTest, FirstFileFromThePrompt) {
 }
 
 TEST_F(CurrentTest, ListingQuotesResourceValues) {
-  std::string odd = dir_ + "/we ird;touch pwned";
-  fs::create_directories(odd);
-  std::ofstream(odd + "/2024030507.raw") << "x";
-  std::ofstream(odd + "/notes.txt") << "x";
-  set_resource("raw_path", odd);
-  std::string listing = path("listing");
-  run_child("", [] { FILE_list_file(); return std::string(); }, nullptr, listing.c_str());
-  std::ifstream in(listing);
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_NE(text.find("2024030507.raw"), std::string::npos) << text;
-  EXPECT_EQ(text.find("notes.txt"), std::string::npos) << text;
+  // Quoted against the shell, and still in the home directory for '~'.
+  std::string home = home_dir();
+  std::string sub = ".files_test_" + std::to_string(::getpid());
+  std::string me = ::getpwuid(::getuid())->pw_name;
+  struct Case {
+    std::string raw_path, dir;
+  } cases[] = {{dir_ + "/we ird;touch pwned", dir_ + "/we ird;touch pwned"},
+               {"~/" + sub, home + "/" + sub},
+               {"~" + me + "/" + sub, home + "/" + sub}};
+  for (const Case& c : cases) {
+    if (c.dir.rfind(home, 0) == 0 && ::access(home.c_str(), W_OK) != 0) continue;  // home not writable
+    fs::create_directories(c.dir);
+    std::ofstream(c.dir + "/2024030507.raw") << "x";
+    std::ofstream(c.dir + "/notes.txt") << "x";
+    set_resource("raw_path", c.raw_path);
+    std::string listing = path("listing");
+    run_child("", [] { FILE_list_file(); return std::string(); }, nullptr, listing.c_str());
+    std::ifstream in(listing);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("2024030507.raw"), std::string::npos) << c.raw_path << ": " << text;
+    EXPECT_EQ(text.find("notes.txt"), std::string::npos) << text;
+    if (c.dir.rfind(home, 0) == 0) fs::remove_all(c.dir);
+  }
   EXPECT_FALSE(fs::exists(path("pwned")));
   EXPECT_FALSE(fs::exists("pwned"));
 }

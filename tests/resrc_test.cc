@@ -703,20 +703,40 @@ TEST_F(ResTest, InstanceNameQualifiesFileLines) {
 
 // ---- Loop windows --------------------------------------------------------
 
+// The queues keyed IPC_PRIVATE on the machine, as ipcs lists them.
+std::set<int> private_queues() {
+  std::set<int> ids;
+  msginfo info{};
+  int last = msgctl(0, MSG_INFO, reinterpret_cast<msqid_ds*>(&info));
+  for (int i = 0; i <= last; ++i) {
+    msqid_ds ds{};
+    int id = msgctl(i, MSG_STAT, &ds);
+    if (id >= 0 && ds.msg_perm.__key == IPC_PRIVATE) ids.insert(id);
+  }
+  return ids;
+}
+
 TEST_F(ResTest, MissingWindowIsReportedAndSkipped) {
   int number;
   {
     LoopWindow gone;
     number = gone.number();
   }
+  // Texts that name no window are not running windows either; no queue
+  // may be made for them (key 0 would create a private one).
+  const std::string windows[] = {std::to_string(number), "0", "x", "", "-3"};
   write_file("kiv.cfg", "*hour 7\n");
-  std::string entry = "#" + std::to_string(number);
-  testing::internal::CaptureStderr();
-  decode({"-df", entry + ":" + dir_.string()});
-  EXPECT_EQ("VAVuzar window: " + std::to_string(number) +
-                " not running or no message queue exists\n",
-            testing::internal::GetCapturedStderr());
-  EXPECT_EQ("7", get("hour"));
+  for (const std::string& window : windows) {
+    reset_all();
+    MQ_set_timeout(1);
+    std::set<int> before = private_queues();
+    testing::internal::CaptureStderr();
+    decode({"-df", "#" + window + ":" + dir_.string()});
+    EXPECT_EQ("VAVuzar window: " + window + " not running or no message queue exists\n",
+              testing::internal::GetCapturedStderr());
+    EXPECT_EQ("7", get("hour")) << window;
+    EXPECT_EQ(before, private_queues()) << window;
+  }
 }
 
 TEST_F(ResTest, WindowDialogue) {
