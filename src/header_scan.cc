@@ -32,7 +32,7 @@ ScanSettings& settings() {
 // ---- The data file's bytes ---------------------------------------------------
 
 DataSource::DataSource(FILE* f)
-    : file_(f), cap_(settings().block + 3 * kLookahead), buf_(new char[cap_]) {
+    : file_(f), cap_(settings().block + 3 * kLookahead), buf_(new char[cap_ + kSlack]) {
   long pos = std::ftell(f);
   struct stat st {};
   fd_ = fileno(f);
@@ -41,9 +41,8 @@ DataSource::DataSource(FILE* f)
   base_ = hi_ = start_;
 }
 
-void DataSource::need(long keep, long upto) {
+void DataSource::refill(long keep) {
   bool inside = keep >= base_ && keep <= hi_;
-  if (inside && (upto <= hi_ || eof_)) return;
   if (seekable_ && !inside) {  // a jump: read afresh from there
     base_ = hi_ = keep;
     eof_ = false;
@@ -86,64 +85,29 @@ void DataSource::fill() {
   }
 }
 
-// ---- Pieces and fields ---------------------------------------------------------
-
 namespace {
-
 constexpr char kSOH = '\x01';
-
-// The first `c` in [from, lim), or lim. Hostile input puts candidates
-// close together, so the next few bytes are looked at before memchr.
-long find_byte(const DataSource& src, long from, long lim, char c) {
-  const char* p = src.at(from);
-  const char* quick = p + std::min(lim - from, 16L);
-  for (; p < quick; ++p)
-    if (*p == c) return from + (p - src.at(from));
-  if (quick == src.at(lim)) return lim;
-  const void* hit = std::memchr(quick, c, src.at(lim) - quick);
-  return hit != nullptr ? from + (static_cast<const char*>(hit) - src.at(from)) : lim;
-}
-
-Piece take_piece(const DataSource& src, long from) {
-  long lim = std::min(src.hi(), from + kPiece);
-  long stop = find_byte(src, from, lim, '\n');
-  return {from, stop - from, stop};
-}
-
 }  // namespace
-
-Piece read_piece(const DataSource& src, long p) {
-  long end = src.hi();
-  if (p < end && src.byte(p) != '\n') return take_piece(src, p);
-  if (p >= end) return {p, -1, p};
-  ++p;  // the line feed that ended the previous line
-  if (p < end && src.byte(p) != '\n') return take_piece(src, p);
-  if (p >= end) return {p, -1, p};
-  return {p, 0, p};  // an empty line
-}
-
-Field field(const DataSource& src, const Piece& piece, bool strip) {
-  const char* text = src.at(piece.start);
-  const void* nul = std::memchr(text, '\0', piece.len);
-  return {text, nul ? static_cast<const char*>(nul) - text : piece.len, strip};
-}
-
-Field stars_heading(Field line) {
-  if (line.len <= 7) return {};
-  return {line.text + 3, line.len - 7, false};
-}
 
 // ---- Header records --------------------------------------------------------------
 
 namespace {
 
-// Copies at most `max` characters of `f` to `to`; returns the end.
+// Copies at most `max` (20 or 80) characters of `f` to `to`; returns the
+// end. The copy is one fixed-size move, which the compiler makes a few
+// vector stores: the data buffer and every record buffer have kSlack
+// bytes of room after what they hold.
 char* put_field(char* to, const Field& f, long max) {
-  const char* from = f.text;
-  const char* end = f.text + f.len;
+  if (f.len <= 0) return to;
+  if (max <= 32) std::memcpy(to, f.text, 32);
+  else std::memcpy(to, f.text, kPiece);
+  if (!f.strip) return to + std::min(f.len, max);
+  // Carriage returns come at the end of a line, if anywhere.
+  long len = f.len;
+  while (len > 0 && f.text[len - 1] == '\r') --len;
+  if (std::memchr(f.text, '\r', len) == nullptr) return to + std::min(len, max);
   char* stop = to + max;
-  if (!f.strip) return std::copy(from, std::min(end, from + max), to);
-  for (; from != end && to != stop; ++from) {
+  for (const char* from = f.text; from != f.text + f.len && to != stop; ++from) {
     *to = *from;
     to += *from != '\r';
   }
@@ -154,18 +118,21 @@ char* put_field(char* to, const Field& f, long max) {
 
 char* format_record(char* to, long pos, const Field& heading, const Field& id) {
   char num[24];
-  size_t digits = std::to_chars(num, num + sizeof num, pos).ptr - num;
-  for (size_t i = digits; i < 7; ++i) *to++ = ' ';
-  to = std::copy(num, num + digits, to);
+  long digits = std::to_chars(num, num + sizeof num, pos).ptr - num;
+  std::memcpy(to, "        ", 8);
+  to += std::max(7 - digits, 0L);
+  for (long i = 0; i < digits; ++i) *to++ = num[i];
   *to++ = ' ';
-  to = put_field(to, heading, heading.len);
-  to = std::copy_n(" / ", 3, to);
+  to = put_field(to, heading, kPiece);
+  std::memcpy(to, " / ", 3);
+  to += 3;
   char* id_end = put_field(to, id, kIdWidth);
-  return std::fill_n(id_end, kIdWidth - (id_end - to), ' ');
+  std::memcpy(id_end, "                    ", kIdWidth);
+  return to + kIdWidth;
 }
 
 std::string format_record(long pos, const Field& heading, const Field& id) {
-  char line[kMaxRecord];
+  char line[kMaxRecord + kSlack];
   return std::string(line, format_record(line, pos, heading, id));
 }
 
@@ -232,9 +199,10 @@ RecordSink::RecordSink(HeaderOut& out, long ppos)
       ppos_(ppos),
       show_size_(MESS_check(M_out3) != 0),
       show_record_(MESS_check(M_out1) != 0),
-      batch_(new char[kBatch + kMaxRecord]) {}
+      batch_(new char[kBatch + kMaxRecord + kSlack]) {}
 
-RecordSink::RecordSink(const HDR_record_fn& each) : each_(&each), batch_(new char[kMaxRecord]) {}
+RecordSink::RecordSink(const HDR_record_fn& each)
+    : each_(&each), batch_(new char[kMaxRecord + kSlack]) {}
 
 void RecordSink::add(long pos, const Field& heading, const Field& id) {
   if (show_size_) MESS_print(M_out3, "Product size: %7ld\n", pos - ppos_);
