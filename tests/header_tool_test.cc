@@ -3,7 +3,6 @@
 // reads the data file line by line with fgetnline.
 #include "src/header_tool.h"
 
-#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,75 +20,11 @@
 #include "src/mess.h"
 #include "src/string.h"
 #include "src/tools.h"
+#include "tests/support.h"
 
 namespace {
 
 using rawgen::Style;
-
-// ---- Files and captured output -------------------------------------------
-
-class TempDir {
- public:
-  TempDir() {
-    char name[] = "/tmp/header_tool_test.XXXXXX";
-    path_ = mkdtemp(name);
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-void write_file(const std::string& path, const std::string& data, const char* mode = "wb") {
-  FILE* f = std::fopen(path.c_str(), mode);
-  ASSERT_NE(f, nullptr);
-  std::fwrite(data.data(), 1, data.size(), f);
-  std::fclose(f);
-}
-
-// Sends standard output and standard error to files while it lives.
-class Capture {
- public:
-  explicit Capture(const TempDir& dir) : out_(dir.file("stdout")), err_(dir.file("stderr")) {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    saved_out_ = dup(1);
-    saved_err_ = dup(2);
-    redirect(out_, 1);
-    redirect(err_, 2);
-  }
-  ~Capture() { stop(); }
-  void stop() {
-    if (saved_out_ < 0) return;
-    std::fflush(stdout);
-    std::fflush(stderr);
-    dup2(saved_out_, 1);
-    dup2(saved_err_, 2);
-    close(saved_out_);
-    close(saved_err_);
-    saved_out_ = -1;
-    out = read_file(out_);
-    err = read_file(err_);
-  }
-  std::string out, err;
-
- private:
-  static void redirect(const std::string& path, int fd) {
-    int f = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(f, fd);
-    close(f);
-  }
-  std::string out_, err_;
-  int saved_out_ = -1, saved_err_ = -1;
-};
 
 // ---- Running either scanner on a text ------------------------------------
 
@@ -450,7 +384,7 @@ TEST_F(HeaderTool, AppendRecordsOnlyTheNewProducts) {
     size_t cut = data.size() / 2;
     write_file(data_path(), data.substr(0, cut));
     process(FILE_NEW);
-    write_file(data_path(), data.substr(cut), "ab");
+    write_file(data_path(), data.substr(cut), true);
     Result r = process(FILE_APPEND);
     EXPECT_EQ(r.header, whole);
     EXPECT_EQ(r.err, "");
@@ -500,7 +434,7 @@ TEST_F(HeaderTool, ProductCutShortIsRecordedCompleteLater) {
   std::string whole = fast(first + rest).header;
   write_file(data_path(), first);
   EXPECT_EQ(process(FILE_NEW).header, record(10, "SAUS70 KWBC 081800", "MTRD"));
-  write_file(data_path(), rest, "ab");
+  write_file(data_path(), rest, true);
   Result r = process(FILE_APPEND);
   EXPECT_EQ(r.header, whole);
   EXPECT_EQ(r.err, "");
@@ -535,7 +469,7 @@ TEST_F(HeaderTool, ResumeKeepsTheKindOfTheLastRecord) {
   ASSERT_EQ(whole, record(3, "HEAD1", "ID") + record(head.size() + 25, "HEAD2", "ID"));
   write_file(data_path(), head);
   process(FILE_NEW);
-  write_file(data_path(), tail, "ab");
+  write_file(data_path(), tail, true);
   EXPECT_EQ(process(FILE_APPEND).header, whole);
 }
 
@@ -552,7 +486,7 @@ TEST_F(HeaderTool, GrowingFileEndsIndexedAsAWhole) {
     std::mt19937_64 rng(seed);
     for (size_t at = 0; at < data.size();) {
       size_t piece = 1 + rng() % (seed < 6 ? 40 : 2000);
-      write_file(data_path(), data.substr(at, piece), "ab");
+      write_file(data_path(), data.substr(at, piece), true);
       at += piece;
       if (seed == 3) MESS_set(0, at % 2 ? M_out2 : M_warn);
       Result r = process(FILE_APPEND);
