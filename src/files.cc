@@ -391,6 +391,8 @@ bool extract_path(std::string& path) {
   return true;
 }
 
+// Fills a template from a date. Writes module state as it goes: the
+// fields of file_date the template uses, and late_off (note_period).
 class Expander {
  public:
   Expander(const Date& date, bool has_path, std::string path)
@@ -748,7 +750,9 @@ void read_requested_date(const std::string& text) {
 void report_current(const std::string& name) { MESS_print(M_mess, "Current filename: %s\n", name.c_str()); }
 
 // Runs a given name against the data-file (or header-file) template,
-// putting the configured directories in and decoding the date.
+// putting the configured directories in and decoding the date. Writes
+// module state as it goes: file_date, late_off, and ext when the name
+// shows an extension the convention did not give.
 class Matcher {
  public:
   Matcher(const std::string& spec, const std::string& input)
