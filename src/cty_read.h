@@ -1,5 +1,9 @@
 // City database records: opening, reading, rewinding and closing the one
 // open database.
+//
+// Module state: the open database stream and the word reader over it. The
+// descriptor arguments of the reading calls are not looked at: they all
+// work on that one open file.
 #pragma once
 
 #include <cstdio>
@@ -7,6 +11,9 @@
 
 #include "kiv.h"
 
+// One station record, in file order: name, state, region, identifier,
+// priority ("*2*": MOS station, priority 2, upper air), latitude,
+// longitude, elevation (NO_VALUE above 9000), WMO number, count.
 struct CTY_data {
   std::string name;    // at most 20 characters
   std::string state;   // at most 2
@@ -22,9 +29,17 @@ struct CTY_data {
   int num = 0;
 };
 
+// Opens `filename` for reading (`f_access` 0) or writing (1), closing the
+// database open before. Returns its descriptor number, or -1 when it does
+// not open or `f_access` is neither.
 int CTY_open(const char* filename, int f_access, int f_type);
+// Reads the next record into `city` (fields the record does not hold get
+// their defaults). Returns the number of fields read, or -1 at the end or
+// with no database open.
 int CTY_read(int city_fd, CTY_data* city);
+// Back to the first record. Returns 0, or -1 with no database open.
 int CTY_rewind(int city_fd);
+// Closes the database. Returns 0, or -1 with none open.
 int CTY_close(int city_fd);
 // Closes any open database (tests).
 void CTY_reset();
@@ -37,12 +52,18 @@ void CTY_reset();
 class WordReader {
  public:
   explicit WordReader(FILE* file = nullptr) : file_(file) {}
+  // Reads from `file` (null: nothing) from now on; read-ahead is dropped.
   void reset(FILE* file);
-  // False at end of input. A width of 0 keeps the whole word.
+  // The next word in `out`, cut to `width` characters (0: whole). False,
+  // with `out` unchanged, at end of input.
   bool word(std::string& out, size_t width = 0);
+  // The number that follows the blanks, as far as it goes (an int is held
+  // within the int range). False, with nothing consumed but blanks and
+  // `out` unchanged, when none follows.
   bool integer(int& out);
   bool real(float& out);
   void skip_blanks();
+  // True when only blanks are left.
   bool at_end();
 
  private:

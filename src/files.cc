@@ -67,7 +67,7 @@ struct FileState {
   long num_hour = 0, skip = 0, offset = 0, secs = 0, nsecs = 0;
   long def_hours = 0;
 };
-FileState st;
+FileState state;
 
 std::set<FILE*> open_pipes;
 
@@ -344,7 +344,7 @@ long truncate_to(long value, long n) { return value / item_unit(static_cast<int>
 
 // The file period is the smallest step of any day, hour or minute item.
 void note_period(long step) {
-  if (st.late_off == NO_VALUE || step < st.late_off) st.late_off = step;
+  if (state.late_off == NO_VALUE || step < state.late_off) state.late_off = step;
 }
 
 // A negative requested hour or minute -(O*100+S) means "truncate to S,
@@ -416,13 +416,13 @@ std::string directory_value(char item) {
 
 const std::string* key_text(int key) {
   auto k = static_cast<unsigned char>(key);
-  return st.key_set[k] ? &st.keys[k] : nullptr;
+  return state.key_set[k] ? &state.keys[k] : nullptr;
 }
 
 void clear_keys() {
-  for (auto& k : st.keys) k.clear();
-  st.key_set.fill(false);
-  st.key_init = true;
+  for (auto& k : state.keys) k.clear();
+  state.key_set.fill(false);
+  state.key_init = true;
 }
 
 // One template item: '%', an optional width, the item character, and for
@@ -470,11 +470,11 @@ Item read_item(const std::string& tmpl, size_t pos) {
 // template's directory items: as many trailing components are cut off as
 // the data template has separators.
 bool extract_path(std::string& path) {
-  if (st.filename_type != 1 || !FILE_fullpath(st.filename.c_str())) return false;
+  if (state.filename_type != 1 || !FILE_fullpath(state.filename.c_str())) return false;
   int count = 0;
-  for (char c : st.conv)
+  for (char c : state.conv)
     if (c == '/' || c == ':') ++count;
-  const std::string& name = st.filename;
+  const std::string& name = state.filename;
   size_t found = std::string::npos;
   for (size_t i = name.size(); i-- > 0 && count > 0;) {
     if (name[i] == '/' || (i == 1 && name[1] == ':')) {
@@ -488,6 +488,8 @@ bool extract_path(std::string& path) {
   return true;
 }
 
+// Fills a template from a date. Writes module state as it goes: the
+// fields of file_date the template uses, and late_off (note_period).
 class Expander {
  public:
   Expander(const Date& date, bool has_path, std::string path)
@@ -512,8 +514,8 @@ class Expander {
  private:
   void write_item(const Item& item) {
     const Date& d = date_;
-    Date& fd = st.file_date;
-    const Date& set = st.set;
+    Date& fd = state.file_date;
+    const Date& set = state.set;
     int n = item.n;
     switch (item.kind) {
       case '\0': break;
@@ -542,7 +544,7 @@ class Expander {
       case 'j': write_julian(n); break;
       case 'h': write_clock(set.hour, d.hour, n, 3600, fd.hour); break;
       case 'n': write_clock(set.min, d.min, n, 60, fd.min); break;
-      case 'e': out_ += st.ext; break;
+      case 'e': out_ += state.ext; break;
       case '{': {
         const char* value = RES_get(item.name.c_str());
         out_ += has_path_ ? path_ : std::string(text_or_empty(value));
@@ -562,33 +564,33 @@ class Expander {
   }
 
   void write_year(int n) {
-    int v = st.set.year >= 0 ? st.set.year : date_.year < 0 ? -1 : static_cast<int>(truncate_to(date_.year, n));
+    int v = state.set.year >= 0 ? state.set.year : date_.year < 0 ? -1 : static_cast<int>(truncate_to(date_.year, n));
     append_number(out_, v, 4);
-    st.file_date.year = store(v);
+    state.file_date.year = store(v);
   }
 
   void write_short_year(int n) {
     int v = -1, full = NO_VALUE;
-    if (st.set.year >= 0) {
-      v = st.set.year % 100;
-      full = st.set.year;
+    if (state.set.year >= 0) {
+      v = state.set.year % 100;
+      full = state.set.year;
     } else if (date_.year >= 0) {
       v = static_cast<int>(truncate_to(date_.year % 100, n));
       full = date_.year / 100 * 100 + v;
     }
     append_number(out_, v, 2);
-    st.file_date.year = full;
+    state.file_date.year = full;
   }
 
   void write_julian(int n) {
-    int day = day_value(st.set.day, date_.day, n);
+    int day = day_value(state.set.day, date_.day, n);
     int jday = -1;
     if (day >= 0 && date_.month >= 1) DATE_monday_julian(date_.year, date_.month, day, &jday);
     append_number(out_, jday, 3);
-    st.file_date.jday = store(jday);
-    st.file_date.month = date_.month;
-    st.file_date.day = st.set.day >= 0 ? st.set.day : date_.day;
-    note_period(day_period(st.set.day, n));
+    state.file_date.jday = store(jday);
+    state.file_date.month = date_.month;
+    state.file_date.day = state.set.day >= 0 ? state.set.day : date_.day;
+    note_period(day_period(state.set.day, n));
   }
 
   // Directory items and keys.
@@ -646,9 +648,9 @@ std::string convention_file_name() {
 // Reads one convention line into the state; returns its type name (empty
 // for a line without fields).
 std::string read_convention(const std::string& line) {
-  st.conv.clear();
-  st.hconv.clear();
-  st.min_size = 0;
+  state.conv.clear();
+  state.hconv.clear();
+  state.min_size = 0;
   std::vector<std::string> fields;
   size_t i = 0;
   while (fields.size() < 4) {
@@ -659,10 +661,10 @@ std::string read_convention(const std::string& line) {
     fields.push_back(line.substr(start, i - start));
   }
   fields.resize(4);
-  st.conv = fields[1];
-  st.hconv = fields[2];
-  if (!st.hconv.empty() && st.hconv[0] == '-') st.hconv.clear();
-  st.min_size = std::strtol(fields[3].c_str(), nullptr, 10);
+  state.conv = fields[1];
+  state.hconv = fields[2];
+  if (!state.hconv.empty() && state.hconv[0] == '-') state.hconv.clear();
+  state.min_size = std::strtol(fields[3].c_str(), nullptr, 10);
   return fields[0];
 }
 
@@ -675,47 +677,47 @@ int match_convention(const std::string& type, const std::string& name) {
   }
   if (strnicmp(type.c_str(), name.c_str(), static_cast<int>(name.size())) != 0) return 0;
   size_t underscore = type.rfind('_');
-  if (underscore != std::string::npos) st.ext = type.substr(underscore + 1);
+  if (underscore != std::string::npos) state.ext = type.substr(underscore + 1);
   MESS_print(M_debuga, "File name partial match for: %s-%s ext: %s\n", type.c_str(), name.c_str(),
-             st.ext.c_str());
+             state.ext.c_str());
   return 1;
 }
 
 }  // namespace
 
 int FILE_set_name(std::string& type) {
-  if (!st.key_init) clear_keys();
-  st.filename.clear();
-  st.type = type;
-  st.conv_missing.clear();
+  if (!state.key_init) clear_keys();
+  state.filename.clear();
+  state.type = type;
+  state.conv_missing.clear();
   if (stricmp(type.c_str(), "none") == 0) {
-    st.conv.clear();
+    state.conv.clear();
     return 0;
   }
   if (!type.empty() && type[0] == '@') {
-    st.conv = type.substr(1);
+    state.conv = type.substr(1);
     return 1;
   }
   take_key_suffixes(type);
-  st.type = type;
+  state.type = type;
   std::string file = convention_file_name();
   FILE_ptr conv_file(FILE_open_regular(file.c_str()));
   if (conv_file == nullptr || FILE_is_stdio(file.c_str())) {
     MESS_print(M_warn, "FILE_set_name: No file name convention file: %s\n", file.c_str());
-    st.conv_missing = file;
-    st.conv = type;
+    state.conv_missing = file;
+    state.conv = type;
     return 0;
   }
   MESS_print(M_debuga, "Opening name convention file: %s\n", file.c_str());
-  st.ext.clear();
+  state.ext.clear();
   std::string line;
   while (read_text_line(conv_file.get(), line)) {
     if (!line.empty() && line[0] == '#') continue;
     if (match_convention(type, read_convention(line))) return 1;
   }
-  st.conv = type;
-  st.hconv.clear();
-  st.min_size = 0;
+  state.conv = type;
+  state.hconv.clear();
+  state.min_size = 0;
   MESS_print(M_debuga, "No file name conversion for: %s\n", type.c_str());
   return 0;
 }
@@ -726,14 +728,14 @@ int FILE_set_name(const char* type) {
 }
 
 int FILE_set_key(int key, const char* str) {
-  if (!st.key_init) clear_keys();
+  if (!state.key_init) clear_keys();
   auto k = static_cast<unsigned char>(key);
   std::string text = text_or_empty(str);
   if (text.size() > 29) text.resize(29);
   for (char& c : text)
     if (c == ' ') c = '_';
-  st.keys[k] = text;
-  st.key_set[k] = true;
+  state.keys[k] = text;
+  state.key_set[k] = true;
   return 0;
 }
 
@@ -743,81 +745,81 @@ const char* FILE_get_key(int key) {
 }
 
 int FILE_set_date(const Date* datim, std::string& out_file) {
-  if (st.conv.empty()) {
-    out_file = st.filename.empty() ? "filename" : st.filename;
-    st.filename_type = 1;
+  if (state.conv.empty()) {
+    out_file = state.filename.empty() ? "filename" : state.filename;
+    state.filename_type = 1;
     return 1;
   }
-  if (FILE_is_stdio(st.conv.c_str())) {
+  if (FILE_is_stdio(state.conv.c_str())) {
     out_file = "-";
-    st.filename_type = 0;
+    state.filename_type = 0;
     return 1;
   }
   std::string path;
   bool has_path = extract_path(path);
-  const std::string& tmpl = st.header == 1 ? st.hconv : st.conv;
-  st.late_off = NO_VALUE;
-  Date date = datim != nullptr ? *datim : st.file_date;
-  if (datim != nullptr) clear_date_time(st.file_date);
-  if (date.year == NO_VALUE && !st.filename.empty()) {
-    out_file = st.filename;
-    st.filename_type = 1;
+  const std::string& tmpl = state.header == 1 ? state.hconv : state.conv;
+  state.late_off = NO_VALUE;
+  Date date = datim != nullptr ? *datim : state.file_date;
+  if (datim != nullptr) clear_date_time(state.file_date);
+  if (date.year == NO_VALUE && !state.filename.empty()) {
+    out_file = state.filename;
+    state.filename_type = 1;
     return 1;
   }
   std::string built = Expander(date, has_path, path).run(tmpl);
   out_file = built;
-  st.filename = built;
+  state.filename = built;
   return 0;
 }
 
 int FILE_hdr_set_date(const Date* datim, std::string& out_file) {
-  Date date = datim != nullptr ? *datim : st.file_date;
+  Date date = datim != nullptr ? *datim : state.file_date;
   // Without a convention the expansion would hand back the data file's
   // own name: give no header-file name at all rather than that.
   if (date.year == NO_VALUE) return 0;
-  if (st.conv.empty()) {
+  if (state.conv.empty()) {
     out_file.clear();
     return 0;
   }
-  st.header = 1;
+  state.header = 1;
   FILE_set_date(&date, out_file);
-  st.header = 0;
+  state.header = 0;
   return out_file.empty() ? 0 : 1;
 }
 
 int FILE_set_time(const Date& date) {
-  st.set = date;
+  state.set = date;
   return 0;
 }
 
 int FILE_reset_time() {
-  clear_date_time(st.set);
+  clear_date_time(state.set);
   return 0;
 }
 
 int FILE_get_date(Date* date) {
-  if (date != nullptr) *date = st.file_date;
+  if (date != nullptr) *date = state.file_date;
   return 0;
 }
 
 FILE_state_view FILE_state() {
   FILE_state_view view;
-  view.conv = st.conv;
-  view.hconv = st.hconv;
-  view.ext = st.ext;
-  view.filename = st.filename;
-  view.min_size = st.min_size;
-  view.late_off = st.late_off;
-  view.filename_type = st.filename_type;
-  view.set = st.set;
-  view.file_date = st.file_date;
-  view.type = st.type;
-  view.conv_missing = st.conv_missing;
-  view.name_fits = st.name_fits;
+  view.conv = state.conv;
+  view.hconv = state.hconv;
+  view.ext = state.ext;
+  view.filename = state.filename;
+  view.min_size = state.min_size;
+  view.late_off = state.late_off;
+  view.filename_type = state.filename_type;
+  view.set = state.set;
+  view.file_date = state.file_date;
+  view.type = state.type;
+  view.conv_missing = state.conv_missing;
+  view.name_fits = state.name_fits;
   return view;
 }
 
-void FILE_reset() { st = FileState{}; }
+void FILE_reset() { state = FileState{}; }
 
 // ---- Specifications ------------------------------------------------------
 
@@ -844,7 +846,7 @@ void read_requested_date(const std::string& text) {
   size_t pos = 0;
   for (const Field& f : fields) {
     if (pos >= text.size() || !is_digit(text[pos])) break;
-    st.set.*f.field = leading_number(text, pos, f.width);
+    state.set.*f.field = leading_number(text, pos, f.width);
     pos += f.width;
   }
 }
@@ -852,7 +854,9 @@ void read_requested_date(const std::string& text) {
 void report_current(const std::string& name) { MESS_print(M_mess, "Current filename: %s\n", name.c_str()); }
 
 // Runs a given name against the data-file (or header-file) template,
-// putting the configured directories in and decoding the date.
+// putting the configured directories in and decoding the date. Writes
+// module state as it goes: file_date, late_off, and ext when the name
+// shows an extension the convention did not give.
 class Matcher {
  public:
   Matcher(const std::string& spec, const std::string& input)
@@ -860,13 +864,13 @@ class Matcher {
 
   std::string run(const std::string& tmpl) {
     tmpl_ = tmpl;
-    st.late_off = NO_VALUE;
+    state.late_off = NO_VALUE;
     while (ti_ < tmpl_.size() && !done_) {
       trace();
       step();
     }
     MESS_print(M_debugd, "FILES:%s:%s:%d\n", spec_.c_str(), out_.c_str(), where_);
-    DATE_print(M_debug, &st.file_date);
+    DATE_print(M_debug, &state.file_date);
     return out_;
   }
 
@@ -886,7 +890,7 @@ class Matcher {
   }
   // The input stops fitting the template: the rest is taken over.
   void give_up() {
-    st.name_fits = false;
+    state.name_fits = false;
     take_rest();
   }
 
@@ -949,8 +953,8 @@ class Matcher {
   }
 
   void match_item(const Item& item, size_t start) {
-    Date& fd = st.file_date;
-    const Date& set = st.set;
+    Date& fd = state.file_date;
+    const Date& set = state.set;
     int v;
     switch (item.kind) {
       case '\0': return;
@@ -998,7 +1002,7 @@ class Matcher {
     if (name.size() < 3 || month == 0) return give_up();
     out_ += name;
     ii_ += 3;
-    st.file_date.month = month;
+    state.file_date.month = month;
     where_ = DATE_FIELD;
   }
 
@@ -1007,14 +1011,14 @@ class Matcher {
   void match_ext() {
     std::string rest = tmpl_.substr(ti_);
     size_t at = rest.empty() ? in_.size() : in_.find(rest, ii_);
-    if (!st.ext.empty()) {
-      out_ += st.ext;
+    if (!state.ext.empty()) {
+      out_ += state.ext;
       if (at != std::string::npos) ii_ = at;
       return;
     }
     if (at == std::string::npos) return give_up();
-    st.ext = in_.substr(ii_, at - ii_);
-    out_ += st.ext;
+    state.ext = in_.substr(ii_, at - ii_);
+    out_ += state.ext;
     ii_ = at;
   }
 
@@ -1063,28 +1067,28 @@ class Matcher {
 
 int FILE_set_file(const char* file, std::string& out_file) {
   std::string spec = text_or_empty(file);
-  clear_date_time(st.file_date);
-  st.name_fits = true;
+  clear_date_time(state.file_date);
+  state.name_fits = true;
   size_t hash = spec.size() > 1 ? spec.find('#', 1) : std::string::npos;
   if (hash != std::string::npos) {
     read_requested_date(spec.substr(hash + 1));
     spec.resize(hash);
   }
-  st.file_date = st.set;
+  state.file_date = state.set;
   if (stricmp(spec.c_str(), "exit") == 0) KIV_exit(0);
   if (!spec.empty() && spec[0] == '@') {
-    st.filename_type = 1;
+    state.filename_type = 1;
     out_file = spec.substr(1);
     return 0;
   }
-  if (FILE_is_stdio(spec.c_str()) || (!st.conv.empty() && FILE_is_stdio(st.conv.c_str()))) {
+  if (FILE_is_stdio(spec.c_str()) || (!state.conv.empty() && FILE_is_stdio(state.conv.c_str()))) {
     out_file.assign(1, '-');  // not = "-": GCC 12 warns falsely (-Wrestrict) on that
     return 0;
   }
-  if (st.conv.empty()) {
+  if (state.conv.empty()) {
     out_file = spec;
-    st.filename = spec;
-    st.filename_type = 1;
+    state.filename = spec;
+    state.filename_type = 1;
     return 0;
   }
   if (spec[0] == '#' || starts_with_i(spec, "cu") || starts_with_i(spec, "la")) {
@@ -1093,11 +1097,11 @@ int FILE_set_file(const char* file, std::string& out_file) {
     report_current(out_file);
     return 0;
   }
-  if (stricmp(spec.c_str(), "none") == 0 || (FILE_fullpath(st.conv.c_str()) && FILE_fullpath(spec.c_str()))) {
+  if (stricmp(spec.c_str(), "none") == 0 || (FILE_fullpath(state.conv.c_str()) && FILE_fullpath(spec.c_str()))) {
     out_file = spec;
     return 0;
   }
-  const std::string& tmpl = st.header == 1 ? st.hconv : st.conv;
+  const std::string& tmpl = state.header == 1 ? state.hconv : state.conv;
   out_file = Matcher(text_or_empty(file), spec).run(tmpl);
   return 0;
 }
@@ -1116,7 +1120,7 @@ Date date_of(long secs) {
 
 // The step of a latest-file search: the file period, or a fixed day and a
 // bit when the template has none, so the search always moves on.
-long search_step() { return st.late_off > 0 ? st.late_off : 100000L; }
+long search_step() { return state.late_off > 0 ? state.late_off : 100000L; }
 
 // Reads a base date "YYYYMMDDhhmm" as far as digits follow, from `pos` on,
 // and moves `pos` past its digits. Missing month and day are the first,
@@ -1141,7 +1145,7 @@ long read_base_date(const std::string& text, size_t& pos) {
 // Moves the base back to the latest time, not after it, at which the
 // requested month, day, hour and minute hold.
 long apply_requested(long t) {
-  const Date& set = st.set;
+  const Date& set = state.set;
   Date d = date_of(t);
   if (set.month >= 0) {
     if (d.month < set.month) d.year -= 1;
@@ -1226,7 +1230,7 @@ long search_latest(const std::string& text, size_t& pos, int sign, long t, std::
     MESS_print(M_debug, "LATE:%d %d %d %d %d\n", d.year, d.month, d.day, d.hour, d.min);
     int literal = FILE_set_date(&d, out);
     MESS_print(M_debug, "LATE: %s\n", out.c_str());
-    if (FILE_size(out.c_str()) > st.min_size) break;
+    if (FILE_size(out.c_str()) > state.min_size) break;
     t += sign * search_step();
     if (literal != 0) break;  // the name does not follow the date
   }
@@ -1252,7 +1256,7 @@ long current_base(const std::string& expr, size_t& pos) {
 
 long FILE_set_current(const char* cur, std::string& filename) {
   std::string expr = cur != nullptr ? cur : "la";
-  st.filename_type = 0;
+  state.filename_type = 0;
   size_t pos = 0;
   long t = apply_requested(current_base(expr, pos));
   int sign = read_sign(expr, pos);
@@ -1278,7 +1282,7 @@ long FILE_set_current(const char* cur, std::string& filename) {
   Date d = date_of(t);
   MESS_print(M_debug, "%d %d %d %d\n", d.year, d.month, d.day, d.hour);
   FILE_set_date(&d, filename);
-  return st.late_off > 0 ? t - t % st.late_off : t;
+  return state.late_off > 0 ? t - t % state.late_off : t;
 }
 
 // ---- Selection and series ------------------------------------------------
@@ -1309,7 +1313,7 @@ Piece list_item(const Item& item) {
   switch (item.kind) {
     case '\0': return {"", true};
     case '%': return {"%", true};
-    case 'e': return st.ext.empty() ? Piece{"*", false} : Piece{st.ext, true};
+    case 'e': return state.ext.empty() ? Piece{"*", false} : Piece{state.ext, true};
     case 'Y': return {"?[0-9]??", false};
     case 'y': case 'm': case 'd': case 'h': case 'n': return {"[0-9]?", false};
     case 'b': return {"?[a-z]?", false};
@@ -1375,10 +1379,10 @@ long read_span(const char* text) {
 }
 
 int show_current(const char* expr, std::string* outfile) {
-  FILE_set_current(expr, st.filename);
-  if (outfile != nullptr) *outfile = st.filename;
-  if (!FILE_exist(st.filename.c_str())) return 0;
-  report_current(st.filename);
+  FILE_set_current(expr, state.filename);
+  if (outfile != nullptr) *outfile = state.filename;
+  if (!FILE_exist(state.filename.c_str())) return 0;
+  report_current(state.filename);
   return 1;
 }
 
@@ -1391,17 +1395,17 @@ void take_answer(const std::string& answer) {
   }
   bool current = starts_with_i(answer, "cu");
   if (current || starts_with_i(answer, "la") || (!answer.empty() && answer[0] == '#')) {
-    FILE_set_current(current ? answer.c_str() + 2 : answer.c_str(), st.filename);
-    report_current(st.filename);
+    FILE_set_current(current ? answer.c_str() + 2 : answer.c_str(), state.filename);
+    report_current(state.filename);
     return;
   }
-  FILE_set_file(answer.c_str(), st.filename);
+  FILE_set_file(answer.c_str(), state.filename);
 }
 
 }  // namespace
 
 int FILE_list_file() {
-  std::string command = "ls -x " + list_pattern(st.conv);
+  std::string command = "ls -x " + list_pattern(state.conv);
   MESS_print(M_debug, "SEARCH: %s\n", command.c_str());
   std::fflush(nullptr);
   int status = std::system(command.c_str());
@@ -1416,9 +1420,9 @@ int FILE_get_file_only(const char* prompt, std::string* outfile) {
       FILE_list_file();
       KIV_exit(0);
     }
-    FILE_set_file(names[0].c_str(), st.filename);
-    if (outfile != nullptr) *outfile = st.filename;
-    return FILE_exist(st.filename.c_str());
+    FILE_set_file(names[0].c_str(), state.filename);
+    if (outfile != nullptr) *outfile = state.filename;
+    return FILE_exist(state.filename.c_str());
   }
   const char* current = RES_get("current");
   if (current != nullptr) return show_current(current, outfile);
@@ -1429,43 +1433,43 @@ int FILE_get_file_only(const char* prompt, std::string* outfile) {
   MESS_print(M_print, "\n");
   std::string answer;
   KIV_prompts(prompt != nullptr ? prompt : "Enter the filename: ", answer, 79);
-  st.filename_type = 1;
+  state.filename_type = 1;
   take_answer(answer);
-  if (outfile != nullptr) *outfile = st.filename;
-  return FILE_exist(st.filename.c_str());
+  if (outfile != nullptr) *outfile = state.filename;
+  return FILE_exist(state.filename.c_str());
 }
 
 long FILE_num_hour() {
   const char* value = RES_get("num_hour");
-  return value == nullptr ? st.def_hours : read_span(value);
+  return value == nullptr ? state.def_hours : read_span(value);
 }
 
 long FILE_get_skip() {
   const char* value = RES_get("num_hour");
   const char* comma = value != nullptr ? std::strchr(value, ',') : nullptr;
-  return comma == nullptr ? st.late_off : read_span(comma + 1);
+  return comma == nullptr ? state.late_off : read_span(comma + 1);
 }
 
-long FILE_get_offset() { return st.late_off > 0 ? st.late_off : 100000L; }
+long FILE_get_offset() { return state.late_off > 0 ? state.late_off : 100000L; }
 
 int FILE_first(const Date& datim) {
-  st.files = RES_getvals("filename");
-  st.numfile = static_cast<int>(st.files.size());
-  if (st.numfile > 0 && (starts_with_i(st.files[0], "la") || starts_with_i(st.files[0], "cu"))) st.numfile = 0;
-  st.file_ind = 0;
-  st.first_date = datim;
-  st.num_hour = FILE_num_hour();
-  st.skip = FILE_get_skip();
-  st.offset = FILE_get_offset();
-  if (st.skip > 0 && st.skip >= st.offset) st.offset *= st.skip / st.offset;
-  st.secs = 0;
-  if (st.num_hour < 0) {
+  state.files = RES_getvals("filename");
+  state.numfile = static_cast<int>(state.files.size());
+  if (state.numfile > 0 && (starts_with_i(state.files[0], "la") || starts_with_i(state.files[0], "cu"))) state.numfile = 0;
+  state.file_ind = 0;
+  state.first_date = datim;
+  state.num_hour = FILE_num_hour();
+  state.skip = FILE_get_skip();
+  state.offset = FILE_get_offset();
+  if (state.skip > 0 && state.skip >= state.offset) state.offset *= state.skip / state.offset;
+  state.secs = 0;
+  if (state.num_hour < 0) {
     // The largest multiple of the step not after the span.
-    long steps = st.num_hour / st.offset;
-    if (steps * st.offset > st.num_hour) --steps;
-    st.secs = steps * st.offset;
+    long steps = state.num_hour / state.offset;
+    if (steps * state.offset > state.num_hour) --steps;
+    state.secs = steps * state.offset;
   }
-  st.nsecs = st.secs;
+  state.nsecs = state.secs;
   return 0;
 }
 
@@ -1481,14 +1485,14 @@ long FILE_set_date_off(const Date& datim, long offset, std::string& out_file) {
 }
 
 int FILE_get_next(std::string& file) {
-  if (st.numfile > 1 || (st.numfile == 1 && st.num_hour == 0)) {
-    if (st.file_ind >= st.numfile) return 0;
-    FILE_set_file(st.files[static_cast<size_t>(st.file_ind++)].c_str(), file);
+  if (state.numfile > 1 || (state.numfile == 1 && state.num_hour == 0)) {
+    if (state.file_ind >= state.numfile) return 0;
+    FILE_set_file(state.files[static_cast<size_t>(state.file_ind++)].c_str(), file);
     return 1;
   }
-  if (st.num_hour < 0 ? st.nsecs > 0 : st.nsecs > st.num_hour) return 0;
-  if (st.num_hour == 0) file = st.filename;
-  else FILE_set_date_off(st.first_date, st.nsecs, file);
-  st.nsecs += st.offset;
+  if (state.num_hour < 0 ? state.nsecs > 0 : state.nsecs > state.num_hour) return 0;
+  if (state.num_hour == 0) file = state.filename;
+  else FILE_set_date_off(state.first_date, state.nsecs, file);
+  state.nsecs += state.offset;
   return 1;
 }

@@ -20,15 +20,30 @@ namespace {
 
 constexpr M_type M_screen_err = M_error | M_warn;
 
+// Where messages go: the screen, a log stream, or both.
+enum class LogMode {
+  stamped,      // time-stamped log, and the screen
+  log_only,     // the log, never the screen
+  screen,       // the screen, and the log when one is open
+  per_message,  // the screen, and a log opened and closed for every message
+};
+
+// When output stops to wait for return.
+enum class Paging {
+  never,       // not even for MESS_hold
+  on_hold,     // only when MESS_hold is called
+  every_page,  // also after every max_lines lines
+};
+
 struct MessState {
   M_type mess_level = 0x000fffff;  // level out2
   int mess_set = 0;                // count of explicit settings
-  int mess_out = 1;   // -1 stamped log+screen, 0 log only, 1 screen(+log), 2 per-message log
-  int page = 1;       // 0 never hold, 1 no automatic paging, 2 hold every max_lines
+  LogMode mess_out = LogMode::screen;
+  Paging page = Paging::on_hold;
   int lines = 0;
   int max_lines = 22;
   FILE* pfile = nullptr;  // the log stream
-  std::string filename;   // log file of mode 2
+  std::string filename;   // log file of LogMode::per_message
 };
 MessState state;
 
@@ -61,23 +76,23 @@ std::string vformat(const char* fmt, va_list ap) {
   return out;
 }
 
-void set_log(const std::string& name, const char* access, int mode) {
+void set_log(const std::string& name, const char* access, LogMode mode) {
   if (state.pfile != nullptr) FILE_close(state.pfile);
   state.pfile = FILE_open(name.c_str(), access);
   state.mess_out = mode;
 }
 
 void write_log(const std::string& text) {
-  if (state.mess_out == 2) state.pfile = FILE_open(state.filename.c_str(), "a");
+  if (state.mess_out == LogMode::per_message) state.pfile = FILE_open(state.filename.c_str(), "a");
   if (state.pfile != nullptr) {
-    if (state.mess_out == -1) {
+    if (state.mess_out == LogMode::stamped) {
       std::string stamp;
       DATE_get_current_str(stamp);
       std::fprintf(state.pfile, "%s -- ", stamp.c_str());
     }
     std::fwrite(text.data(), 1, text.size(), state.pfile);
   }
-  if (state.mess_out == 2 && state.pfile != nullptr) {
+  if (state.mess_out == LogMode::per_message && state.pfile != nullptr) {
     FILE_close(state.pfile);  // never closes standard output
     state.pfile = nullptr;
   }
@@ -93,7 +108,7 @@ void write_screen(M_type type, const std::string& text) {
 }
 
 void count_page_lines(M_type type, const char* fmt) {
-  if (state.page != 2) return;
+  if (state.page != Paging::every_page) return;
   for (const char* p = fmt; *p; ++p)
     if (*p == '\n') ++state.lines;
   if (state.lines > state.max_lines) MESS_hold(type, "Press return to continue\n");
@@ -137,21 +152,21 @@ void apply_level_word(std::string word) {
 }
 
 void apply_option_word(const std::string& word) {
-  if (begins(word, "@fi")) return set_log(option_arg(word, 3), "a", -1);
-  if (begins(word, "+fi")) return set_log(option_arg(word, 3), "a", 1);
-  if (begins(word, "-fi")) return set_log(option_arg(word, 3), "w", 1);
+  if (begins(word, "@fi")) return set_log(option_arg(word, 3), "a", LogMode::stamped);
+  if (begins(word, "+fi")) return set_log(option_arg(word, 3), "a", LogMode::screen);
+  if (begins(word, "-fi")) return set_log(option_arg(word, 3), "w", LogMode::screen);
   if (begins(word, "dfi")) {
     state.filename = option_arg(word, 3);
-    state.mess_out = 2;
+    state.mess_out = LogMode::per_message;
     return;
   }
-  if (begins(word, "fi")) return set_log(option_arg(word, 2), "a", 0);
+  if (begins(word, "fi")) return set_log(option_arg(word, 2), "a", LogMode::log_only);
   if (stricmp(word.c_str(), "nopage") == 0) {
-    state.page = 0;
+    state.page = Paging::never;
     return;
   }
   if (stricmp(word.c_str(), "page") == 0) {
-    state.page = 2;
+    state.page = Paging::every_page;
     return;
   }
   if (begins(word, "line")) {
@@ -182,7 +197,7 @@ int MESS_print(M_type type, const char* mess, ...) {
   std::string text = vformat(mess, ap);
   va_end(ap);
   write_log(text);
-  if (state.mess_out == 0) return 0;
+  if (state.mess_out == LogMode::log_only) return 0;
   write_screen(type, text);
   count_page_lines(type, mess);
   return 1;
@@ -196,7 +211,9 @@ int MESS_set_str(const char* str) {
 }
 
 int MESS_hold(M_type type, const char* mess) {
-  if (!MESS_check(type) || state.mess_out == 0 || FLAG_batch() || state.page == 0) return 0;
+  if (!MESS_check(type) || state.mess_out == LogMode::log_only || FLAG_batch() ||
+      state.page == Paging::never)
+    return 0;
   bool to_err = (type & M_error) && (type & M_warn);
   std::fflush(stdout);
   std::fputs(mess, to_err ? stderr : stdout);

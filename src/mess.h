@@ -1,22 +1,39 @@
 // Leveled messages: every user-visible text goes through MESS_print.
+//
+// Module state: the level mask (out2 at start-up), the count of explicit
+// settings, the log stream and its mode, and the paging mode and count.
 #pragma once
 
 #include "kiv.h"
 
-// oper 0/10/20 set (filling lower bits), 1/11/21 add, -1/9/19 remove.
-// oper <= 4 counts as an explicit setting; oper >= 16 is ignored once an
-// explicit setting was made.
+// Changes the level mask by `level`: oper 0/10/20 set it (every bit below
+// the highest also set), 1/11/21 add, -1/9/19 remove; other opers change
+// nothing. oper <= 4 counts as an explicit setting; oper >= 16 is ignored
+// once an explicit setting was made. Returns 0.
 int MESS_set(int oper, M_type level);
+// The number of explicit settings so far (0: the level is a default).
 int MESS_check_set();
+// 1 when `level` shares a bit with the level mask, else 0.
 int MESS_check(M_type level);
-// Formats and sends the message: log destinations, then standard error
-// for error/warn masks and standard output for the rest. Returns 1 when
-// shown on the screen.
+// Formats the message printf-style and, when its level is shown, sends it
+// to the log stream (if any), then to standard error for error and warn
+// masks or to standard output for the rest (not in log-only mode); with
+// paging on, holds after every page. Returns 1 when shown on the screen.
 int MESS_print(M_type type, const char* mess, ...) __attribute__((format(printf, 2, 3)));
 
-// Message option string: level words, log files, paging.
+// Applies a message option string: comma-separated level words ("warn",
+// "+out1", "-mess", "debugc": a trailing a..d picks a sub-level), log
+// files ("@fi:NAME" time-stamped log and screen, "+fi:" append and screen,
+// "-fi:" new log and screen, "fi:" log only, "dfi:" opened for every
+// message), "page", "nopage", "line:N" (page length, 22 by default).
+// Counts as an explicit setting. Returns 0.
 int MESS_set_str(const char* str);
+// Shows `mess` and waits for a key at the terminal; does nothing when
+// `type` is not shown, in log-only mode, in batch mode or with "nopage".
+// Restarts the page count. Returns 0.
 int MESS_hold(M_type type, const char* mess);
+// Prints the banner "      TITLE (Ver VERSION)" and a blank line at
+// level mess. Returns 0.
 int MESS_print_prog(const char* string);
 
 // Current level, and a return to the start-up state (for tests).

@@ -19,7 +19,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <limits>
 #include <memory>
 
@@ -545,14 +544,6 @@ namespace {
 
 constexpr const char* kDefaultSearchList = ".:/home/kiv/etc:/usr/local/kiv/etc";
 
-// Tags from the search list are referenced by the resource-file module and
-// stay defined after decoding, so their texts live as long as the process.
-const char* keep_tag(const std::string& tag) {
-  static std::deque<std::string> tags;
-  tags.push_back(tag);
-  return tags.back().c_str();
-}
-
 bool is_letter(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
 
 // 1 for "-x...", 2 for "--x..." (x a letter), 0 for anything else.
@@ -726,7 +717,7 @@ struct Decoder {
     DEF_clr_tag();
     for (const std::string& entry : entries) {
       if (!entry.empty() && entry[0] == '+')
-        DEF_tag(keep_tag(entry.substr(1)));
+        DEF_tag(entry.c_str() + 1);  // the module keeps its own copy
       else if (!entry.empty() && entry[0] == '#')
         open_window(entry.substr(1));
       else

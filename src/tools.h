@@ -13,6 +13,7 @@ int fgetnline(FILE* ifile, char* string, int len);
 // Same reading rules; returns 1 for text, 0 for an empty line, -1 at end.
 int fgetstring(FILE* ifile, char* string, int len);
 
-// The same readers into a growable text (at most `len` characters).
+// The same readers into a growable text (at most `len` characters, a
+// negative `len` counting as 0).
 int fgetnline(FILE* ifile, std::string& string, int len);
 int fgetstring(FILE* ifile, std::string& string, int len);

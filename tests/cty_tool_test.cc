@@ -4,13 +4,13 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "src/cty_read.h"
 #include "src/mess.h"
 #include "src/resrc.h"
+#include "tests/support.h"
 
 namespace fs = std::filesystem;
 
@@ -23,9 +23,6 @@ constexpr const char* kPueblo = "Pueblo CO US KPUB 5 38.28 -104.52 9000 72464 1\
 class CityTest : public testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/cty_test.XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
     RES_reset();
     MESS_reset();
     CTY_reset();
@@ -35,14 +32,10 @@ class CityTest : public testing::Test {
     CTY_reset();
     RES_reset();
     MESS_reset();
-    fs::remove_all(dir_);
   }
-  std::string write(const char* name, const std::string& text) const {
-    std::string path = (fs::path(dir_) / name).string();
-    std::ofstream(path) << text;
-    return path;
-  }
-  std::string dir_;
+  std::string write(const char* name, const std::string& text) const { return tmp_.write(name, text); }
+  TempDir tmp_;
+  std::string dir_ = tmp_.str();
 };
 
 struct Record {

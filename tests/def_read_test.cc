@@ -13,6 +13,7 @@
 #include "src/def_read.h"
 #include "src/mess.h"
 #include "src/resrc.h"
+#include "tests/support.h"
 
 namespace {
 
@@ -25,20 +26,10 @@ class DefReadTest : public ::testing::Test {
   void SetUp() override {
     DEF_reset();
     MESS_reset();
-    char tmpl[] = "/tmp/def_read_test.XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
   }
-  void TearDown() override {
-    DEF_reset();
-    fs::remove_all(dir_);
-  }
+  void TearDown() override { DEF_reset(); }
 
-  std::string write(const std::string& name, const std::string& text) {
-    std::string path = dir_ + "/" + name;
-    std::ofstream(path) << text;
-    return path;
-  }
+  std::string write(const std::string& name, const std::string& text) { return tmp_.write(name, text); }
 
   // Every (name, value) DEF_get yields from the file.
   Lines read_file(const std::string& path) {
@@ -50,7 +41,8 @@ class DefReadTest : public ::testing::Test {
     return lines;
   }
 
-  std::string dir_;
+  TempDir tmp_;
+  std::string dir_ = tmp_.str();
 };
 
 TEST_F(DefReadTest, LinesAreSplitLoweredAndQuoted) {

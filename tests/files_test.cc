@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -16,8 +15,8 @@
 #include "src/flag.h"
 #include "src/mess.h"
 #include "src/resrc.h"
+#include "tests/support.h"
 
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -25,11 +24,7 @@ namespace {
 class FilesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/files_test.XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    old_cwd_ = fs::current_path();
-    fs::current_path(dir_);
+    tmp_.enter();
     FILE_reset();
     RES_reset();
     FLAG_state_reset();
@@ -38,84 +33,18 @@ class FilesTest : public ::testing::Test {
     ::unsetenv("kivcurtime");
   }
   void TearDown() override {
-    fs::current_path(old_cwd_);
-    fs::remove_all(dir_);
     FILE_reset();
     RES_reset();
     FLAG_state_reset();
     DATE_reset();
     ::unsetenv("kivcurtime");
   }
-  std::string path(const std::string& name) const { return dir_ + "/" + name; }
-  void write_file(const std::string& name, const std::string& text) const {
-    fs::create_directories(fs::path(path(name)).parent_path());
-    std::ofstream(path(name)) << text;
-  }
+  std::string path(const std::string& name) const { return tmp_.file(name); }
+  void write_file(const std::string& name, const std::string& text) const { tmp_.write(name, text); }
 
-  std::string dir_;
-  fs::path old_cwd_;
+  TempDir tmp_;
+  std::string dir_ = tmp_.str();
 };
-
-// Runs `body` in a child whose standard input holds `input`; returns the
-// child's exit status (-1 when it did not exit normally).
-template <typename Body>
-int run_with_stdin(const std::string& input, Body body) {
-  char tmpl[] = "/tmp/files_stdin.XXXXXX";
-  int fd = ::mkstemp(tmpl);
-  if (fd < 0) return -1;
-  if (::write(fd, input.data(), input.size()) != static_cast<ssize_t>(input.size())) return -1;
-  ::close(fd);
-  std::fflush(nullptr);
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    if (std::freopen(tmpl, "r", stdin) == nullptr) ::_exit(99);
-    if (std::freopen("/dev/null", "w", stdout) == nullptr) ::_exit(98);
-    int result = body();
-    std::fflush(nullptr);
-    ::_exit(result);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  ::unlink(tmpl);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// Runs `body` in a child whose standard input holds `input` and whose
-// standard output goes to `out_path` (nullptr: /dev/null); the text
-// `body` returns comes back. `status` gets the exit status.
-template <typename Body>
-std::string run_child(const std::string& input, Body body, int* status = nullptr,
-                      const char* out_path = nullptr) {
-  char tmpl[] = "/tmp/files_stdin.XXXXXX";
-  int fd = ::mkstemp(tmpl);
-  if (fd < 0) return "mkstemp failed";
-  if (::write(fd, input.data(), input.size()) != static_cast<ssize_t>(input.size())) return "write";
-  ::close(fd);
-  int pipe_fds[2];
-  if (::pipe(pipe_fds) != 0) return "pipe failed";
-  std::fflush(nullptr);
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    ::close(pipe_fds[0]);
-    if (std::freopen(tmpl, "r", stdin) == nullptr) ::_exit(99);
-    if (std::freopen(out_path != nullptr ? out_path : "/dev/null", "w", stdout) == nullptr) ::_exit(98);
-    std::string text = body();
-    std::fflush(nullptr);
-    if (::write(pipe_fds[1], text.data(), text.size()) < 0) ::_exit(97);
-    ::_exit(0);
-  }
-  ::close(pipe_fds[1]);
-  std::string text;
-  char buf[256];
-  ssize_t n;
-  while ((n = ::read(pipe_fds[0], buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
-  ::close(pipe_fds[0]);
-  int wait_status = 0;
-  ::waitpid(pid, &wait_status, 0);
-  ::unlink(tmpl);
-  if (status != nullptr) *status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
-  return text;
-}
 
 std::string home_dir() {
   const struct passwd* pw = ::getpwuid(::getuid());
@@ -260,10 +189,7 @@ TEST_F(FilesTest, PipeNamesRunCommandsAndArePclosed) {
   ASSERT_NE(w, nullptr);
   std::fputs("through\n", w);
   EXPECT_EQ(FILE_close(w), 0);  // pclose waited for cat
-  std::ifstream check(out);
-  std::string line;
-  std::getline(check, line);
-  EXPECT_EQ(line, "through");
+  EXPECT_EQ(read_file(out), "through\n");
 }
 
 TEST_F(FilesTest, HomeNamesExpandAgainstTheAccount) {
@@ -352,7 +278,6 @@ TEST_F(FilesTest, OverwriteWithoutQuestion) {
 TEST_F(FilesTest, OverwriteAnswers) {
   write_file("a%sb.hdr", "x");  // the question shows the name as it is
   std::string old = path("a%sb.hdr");
-  std::string shown = path("shown");
   const std::string questions[] = {old + ": exists overwrite (Y,N,Use,Over): ",
                                    old + ": exists overwrite (Y,N,Use,Over,App): "};
   struct Case {
@@ -366,14 +291,10 @@ TEST_F(FilesTest, OverwriteAnswers) {
   };
   for (const Case& c : cases) {
     for (int flag : {1, 2}) {
-      std::string decision = run_child(
-          c.answer, [&] { return std::to_string(FILE_overwrite(old.c_str(), flag)); }, nullptr,
-          shown.c_str());
-      EXPECT_EQ(decision, std::to_string(flag == 2 ? c.with_append : c.without_append))
+      ChildRun r = run_in_child(c.answer, [&] { return std::to_string(FILE_overwrite(old.c_str(), flag)); });
+      EXPECT_EQ(r.result, std::to_string(flag == 2 ? c.with_append : c.without_append))
           << "answer '" << c.answer << "' flag " << flag;
-      std::ifstream in(shown);
-      std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-      EXPECT_EQ(text, questions[flag - 1]) << c.answer;
+      EXPECT_EQ(r.out, questions[flag - 1]) << c.answer;
     }
   }
 }
@@ -593,9 +514,9 @@ TEST_F(ConventionTest, TypedDirectoryStandsInForHeaderDirectory) {
     FILE_hdr_set_date(&d, hdr);
     return name + " " + hdr;
   };
-  EXPECT_EQ(run_child("/x/y/2024030507.raw\n", [&] { return header_for(true); }),
+  EXPECT_EQ(run_in_child("/x/y/2024030507.raw\n", [&] { return header_for(true); }).result,
             "/x/y/2024030507.raw /x/y/2024030507.hdr");
-  EXPECT_EQ(run_child("", [&] { return header_for(false); }),
+  EXPECT_EQ(run_in_child("", [&] { return header_for(false); }).result,
             "/x/y/2024030507.raw /data/raw/2024030507.hdr");
 }
 
@@ -848,23 +769,24 @@ TEST_F(CurrentTest, FirstFileFromThePrompt) {
       {"@/no/such\n", "0 /no/such"},
   };
   for (const Case& c : cases) {
-    std::string got = run_child(c.answer, [] {
+    std::string got = run_in_child(c.answer, [] {
       std::string name = "unset";
       int found = FILE_get_file_only(nullptr, &name);
       return std::to_string(found) + " " + name;
-    });
+    }).result;
     std::string expected = c.expected;
     size_t at = expected.find("DIR");
     if (at != std::string::npos) expected.replace(at, 3, dir_);
     EXPECT_EQ(got, expected) << c.answer;
   }
-  int status = -1;
-  run_child("exit\n", [] { FILE_get_file_only(nullptr, nullptr); return std::string("returned"); }, &status);
-  EXPECT_EQ(status, 0);
+  auto returned = [] { FILE_get_file_only(nullptr, nullptr); return std::string("returned"); };
+  ChildRun exited = run_in_child("exit\n", returned);
+  EXPECT_EQ(exited.status, 0);
+  EXPECT_EQ(exited.result, "");
   set_resource("filename", "LIST");
-  std::string got = run_child("", [] { FILE_get_file_only(nullptr, nullptr); return std::string("returned"); }, &status);
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(got, "");
+  ChildRun listed = run_in_child("", returned);
+  EXPECT_EQ(listed.status, 0);
+  EXPECT_EQ(listed.result, "");
 }
 
 TEST_F(CurrentTest, ListingQuotesResourceValues) {
@@ -883,10 +805,7 @@ TEST_F(CurrentTest, ListingQuotesResourceValues) {
     std::ofstream(c.dir + "/2024030507.raw") << "x";
     std::ofstream(c.dir + "/notes.txt") << "x";
     set_resource("raw_path", c.raw_path);
-    std::string listing = path("listing");
-    run_child("", [] { FILE_list_file(); return std::string(); }, nullptr, listing.c_str());
-    std::ifstream in(listing);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string text = run_in_child("", [] { FILE_list_file(); return std::string(); }).out;
     EXPECT_NE(text.find("2024030507.raw"), std::string::npos) << c.raw_path << ": " << text;
     EXPECT_EQ(text.find("notes.txt"), std::string::npos) << text;
     if (c.dir.rfind(home, 0) == 0) fs::remove_all(c.dir);

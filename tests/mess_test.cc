@@ -6,39 +6,26 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "src/date.h"
 #include "src/flag.h"
+#include "tests/support.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 class MessTest : public testing::Test {
  protected:
   void SetUp() override {
     MESS_reset();
     FLAG_state_reset();
-    dir_ = fs::temp_directory_path() / ("mess_test_" + std::to_string(getpid()));
-    fs::create_directories(dir_);
   }
   void TearDown() override {
     MESS_reset();
     DATE_reset();
-    fs::remove_all(dir_);
   }
-  std::string path(const char* name) const { return (dir_ / name).string(); }
-  static std::string slurp(const std::string& file) {
-    std::ifstream in(file);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
-  fs::path dir_;
+  std::string path(const char* name) const { return tmp_.file(name); }
+  TempDir tmp_;
 };
 
 TEST_F(MessTest, SetOperations) {
@@ -107,7 +94,7 @@ TEST_F(MessTest, StampedLogAndScreenCarryTheSameText) {
   EXPECT_EQ(MESS_print(M_warn, "value %s %d\n", "abc", 42), 1);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "value abc 42\n");
   MESS_reset();  // closes the log
-  EXPECT_EQ(slurp(log), "24 DEC 09  05:36:06Z -- value abc 42\n");
+  EXPECT_EQ(read_file(log), "24 DEC 09  05:36:06Z -- value abc 42\n");
 }
 
 TEST_F(MessTest, LogFileModes) {
@@ -117,16 +104,16 @@ TEST_F(MessTest, LogFileModes) {
   EXPECT_EQ(MESS_print(M_print, "quiet\n"), 0);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   MESS_reset();
-  EXPECT_EQ(slurp(log), "quiet\n");
+  EXPECT_EQ(read_file(log), "quiet\n");
 
   std::string per = path("per.log");
   MESS_set_str(("dfi:" + per).c_str());
   testing::internal::CaptureStdout();
   MESS_print(M_print, "one\n");
-  EXPECT_EQ(slurp(per), "one\n");  // closed after every message
+  EXPECT_EQ(read_file(per), "one\n");  // closed after every message
   MESS_print(M_print, "two\n");
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "one\ntwo\n");
-  EXPECT_EQ(slurp(per), "one\ntwo\n");
+  EXPECT_EQ(read_file(per), "one\ntwo\n");
 
   // A per-message log naming standard output must leave it open.
   MESS_reset();
@@ -152,7 +139,7 @@ TEST_F(MessTest, LogFileModes) {
   MESS_print(M_print, "long\n");
   testing::internal::GetCapturedStdout();
   MESS_reset();
-  EXPECT_EQ(slurp(longname), "long\n");
+  EXPECT_EQ(read_file(longname), "long\n");
 }
 
 TEST_F(MessTest, PagingHoldsAfterMaxLines) {

@@ -2,13 +2,13 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "src/files.h"
 #include "src/mess.h"
 #include "src/par_tool.h"
 #include "src/resrc.h"
+#include "tests/support.h"
 
 namespace {
 
@@ -22,9 +22,6 @@ class ParToolTest : public ::testing::Test {
     FILE_reset();
     MESS_reset();
     MESS_set(0, M_none);  // no convention file here: its warning is expected
-    char tmpl[] = "/tmp/par_tool_test.XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
     RES_put("file_path", dir_.c_str());
   }
   void TearDown() override {
@@ -32,11 +29,11 @@ class ParToolTest : public ::testing::Test {
     RES_reset();
     FILE_reset();
     MESS_reset();
-    fs::remove_all(dir_);
   }
-  void write_table(const std::string& text) { std::ofstream(dir_ + "/parse.lup") << text; }
+  void write_table(const std::string& text) { tmp_.write("parse.lup", text); }
 
-  std::string dir_;
+  TempDir tmp_;
+  std::string dir_ = tmp_.str();
 };
 
 TEST_F(ParToolTest, LookupMatchesTheFirstPrefixInFileOrder) {

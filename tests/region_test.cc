@@ -1,13 +1,11 @@
 #include "src/region.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -16,6 +14,7 @@
 #include "src/flag.h"
 #include "src/mess.h"
 #include "src/resrc.h"
+#include "tests/support.h"
 
 namespace fs = std::filesystem;
 
@@ -26,9 +25,6 @@ constexpr float U = NO_VALUE;  // unset float field
 class RegionTest : public testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/region_test.XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
     RES_reset();
     MESS_reset();
     FLAG_state_reset();
@@ -46,12 +42,10 @@ class RegionTest : public testing::Test {
     RES_reset();
     MESS_reset();
     FLAG_state_reset();
-    fs::remove_all(dir_);
   }
-  void write(const char* name, const std::string& text) const {
-    std::ofstream(fs::path(dir_) / name) << text;
-  }
-  std::string dir_;
+  void write(const char* name, const std::string& text) const { tmp_.write(name, text); }
+  TempDir tmp_;
+  std::string dir_ = tmp_.str();
 };
 
 // Expected record; every field left out is unset.
@@ -449,29 +443,16 @@ TEST_F(RegionTest, FirstMenuReadDropsBuiltInEntries) {
 }
 
 TEST_F(RegionTest, VariableRegionAsksForItsCentre) {
-  pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    int fds[2];
-    if (pipe(fds) != 0) _exit(10);
-    const char answers[] = "41.5\n-99\n";
-    if (::write(fds[1], answers, sizeof answers - 1) < 0) _exit(11);
-    close(fds[1]);
-    dup2(fds[0], 0);
-    close(fds[0]);
-    FILE* quiet = std::freopen("/dev/null", "w", stdout);  // the prompts
-    (void)quiet;
+  ChildRun run = run_in_child("41.5\n-99\n", [] {
     Domain d;
     DOM_init(&d);
     int found = DOM_get_def_region("VAR", &d);
     bool ok = found == 1 && d.clat == 41.5f && d.clon == -99 && d.plon == -99 && d.nx == 25 &&
               d.dx == 1.2f && FLAG_get(FLAG_DOMAIN) == 1;
-    _exit(ok ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+    return std::string(ok ? "ok" : "wrong");
+  });
+  EXPECT_EQ(run.result, "ok");
+  EXPECT_EQ(run.out, "Enter the central latitude: Enter the central longitude: ");
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <optional>
 #include <set>
@@ -23,6 +22,7 @@
 #include "src/string.h"
 #include "src/system.h"
 #include "tests/loop_window.h"
+#include "tests/support.h"
 
 namespace {
 
@@ -55,16 +55,9 @@ class ResTest : public testing::Test {
  protected:
   void SetUp() override {
     reset_all();
-    old_cwd_ = fs::current_path();
-    dir_ = fs::temp_directory_path() / ("resrc_test_" + std::to_string(getpid()));
-    fs::create_directories(dir_);
-    fs::current_path(dir_);
+    tmp_.enter();
   }
-  void TearDown() override {
-    fs::current_path(old_cwd_);
-    fs::remove_all(dir_);
-    reset_all();
-  }
+  void TearDown() override { reset_all(); }
 
   // Runs start-up decoding with the header generator's lists; the argument
   // texts stay alive for the whole test, as the store references them.
@@ -77,9 +70,7 @@ class ResTest : public testing::Test {
     RES_init(static_cast<int>(args.size()), argv_.data(), kHdrKey, kHdrPos);
   }
 
-  void write_file(const std::string& name, const std::string& text) {
-    std::ofstream(dir_ / name) << text;
-  }
+  void write_file(const std::string& name, const std::string& text) { tmp_.write(name, text); }
 
   static std::optional<std::string> get(const char* name) {
     const char* v = RES_get(name);
@@ -92,7 +83,8 @@ class ResTest : public testing::Test {
     return -1;
   }
 
-  fs::path old_cwd_, dir_;
+  TempDir tmp_;
+  fs::path dir_ = tmp_.path();
   std::vector<std::vector<std::string>> args_;
   std::vector<char*> argv_;
 };

@@ -1,64 +1,16 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
-#include <functional>
 #include <string>
 
 #include "src/mess.h"
 #include "src/resrc.h"
 #include "src/system.h"
+#include "tests/support.h"
 
 namespace {
-
-struct ChildRun {
-  int status = -1;     // exit status, or -1 when killed
-  std::string out;     // what the child wrote to standard output
-  std::string result;  // what the body returned
-};
-
-std::string read_all(int fd) {
-  std::string text;
-  char buf[4096];
-  ssize_t n;
-  while ((n = read(fd, buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
-  close(fd);
-  return text;
-}
-
-// Runs `body` in a child whose standard input holds `input` and whose
-// standard output is captured, so prompts and exits never touch the test
-// process or a terminal.
-ChildRun run_with_input(const std::string& input, const std::function<std::string()>& body) {
-  int in[2], out[2], res[2];
-  EXPECT_EQ(pipe(in), 0);
-  EXPECT_EQ(pipe(out), 0);
-  EXPECT_EQ(pipe(res), 0);
-  EXPECT_EQ(write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
-  close(in[1]);
-  std::fflush(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(in[0], 0);
-    dup2(out[1], 1);
-    close(in[0]), close(out[0]), close(out[1]), close(res[0]);
-    std::clearerr(stdin);
-    std::string result = body();
-    std::fflush(stdout);
-    if (write(res[1], result.data(), result.size()) < 0) _exit(99);
-    _exit(0);
-  }
-  close(in[0]), close(out[1]), close(res[1]);
-  ChildRun run;
-  run.out = read_all(out[0]);
-  run.result = read_all(res[0]);
-  int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
-  run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-  return run;
-}
 
 size_t count(const std::string& text, const std::string& what) {
   size_t n = 0;
@@ -95,7 +47,7 @@ TEST_F(SystemTest, PromptsStoresFirstWordOrKeepsDefault) {
       {"set a=1\n", "def", 80, "set", 2},            // set, then end of input
   };
   for (const Case& c : cases) {
-    ChildRun run = run_with_input(c.input, [&] {
+    ChildRun run = run_in_child(c.input, [&] {
       std::string str = c.initial;
       return KIV_prompts("Name? ", str, c.length);
     });
@@ -116,7 +68,7 @@ TEST_F(SystemTest, PromptReadsAtMost79CharactersPerAnswer) {
       {a79 + "\nnext\n", a79, "next"},    // an exact fit leaves no empty answer
   };
   for (const Case& c : cases) {
-    ChildRun run = run_with_input(c.input, [] {
+    ChildRun run = run_in_child(c.input, [] {
       std::string one, two;
       KIV_prompts("? ", one, 200);
       KIV_prompts("? ", two, 200);
@@ -143,7 +95,7 @@ TEST_F(SystemTest, PromptfRetriesOnNonNumbersAndStopsAtEnd) {
       {"set a=2\n7\n", "7.00", 2},
   };
   for (const Case& c : cases) {
-    ChildRun run = run_with_input(c.input, [] {
+    ChildRun run = run_in_child(c.input, [] {
       char buf[32];
       std::snprintf(buf, sizeof buf, "%.2f", KIV_promptf("Lat? "));
       return std::string(buf);
@@ -157,14 +109,14 @@ TEST_F(SystemTest, PromptfRetriesOnNonNumbersAndStopsAtEnd) {
 TEST_F(SystemTest, ExitTypedAtAPromptEndsWithStatusZero) {
   const char* inputs[] = {"exit\n", "EXIT\n", "exiting now\n", "set a=1\nexit\n"};
   for (const char* input : inputs) {
-    ChildRun word = run_with_input(input, [] {
+    ChildRun word = run_in_child(input, [] {
       std::string str;
       KIV_prompts("? ", str, 20);
       return std::string("returned");
     });
     EXPECT_EQ(word.status, 0) << input;
     EXPECT_EQ(word.result, "") << input;
-    ChildRun number = run_with_input(input, [] {
+    ChildRun number = run_in_child(input, [] {
       KIV_promptf("? ");
       return std::string("returned");
     });
@@ -175,7 +127,7 @@ TEST_F(SystemTest, ExitTypedAtAPromptEndsWithStatusZero) {
 
 TEST_F(SystemTest, ExitEndsTheProcessWithItsStatusAndFlushes) {
   for (int status : {0, 7, 12}) {
-    ChildRun run = run_with_input("", [status]() -> std::string {
+    ChildRun run = run_in_child("", [status]() -> std::string {
       std::printf("pending");  // still buffered when KIV_exit runs
       KIV_exit(status);
     });
@@ -216,7 +168,7 @@ TEST_F(SystemTest, NonCommandsAreNotTaken) {
 }
 
 TEST_F(SystemTest, SetAloneListsResourcesAndAsksAgain) {
-  ChildRun run = run_with_input("set\nfile1\n", [] {
+  ChildRun run = run_in_child("set\nfile1\n", [] {
     RES_put("alpha", "one");
     std::string str;
     return KIV_prompts("File? ", str, 80);
@@ -228,7 +180,7 @@ TEST_F(SystemTest, SetAloneListsResourcesAndAsksAgain) {
 }
 
 TEST_F(SystemTest, PromptIsNotAFormat) {
-  ChildRun run = run_with_input("\n", [] {
+  ChildRun run = run_in_child("\n", [] {
     std::string str;
     KIV_prompts("100%s done %d? ", str, 10);
     return str;

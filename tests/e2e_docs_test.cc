@@ -1,0 +1,79 @@
+// The README against the built tool: its options block is the tool's own
+// help output, and its first command indexes the example files of real
+// bulletins into the records a reader is shown.
+#include <algorithm>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/tool_fixture.h"
+
+namespace {
+
+using DocsTest = ToolTest;
+
+const std::string kReadme = read_file(std::string(KIV_SOURCE_DIR) + "/README.md");
+
+// The lines of the fenced block that follows the line `heading`.
+std::string block_after(const std::string& heading) {
+  size_t at = kReadme.find("\n" + heading + "\n");
+  size_t open = kReadme.find("```", at == std::string::npos ? kReadme.size() : at);
+  if (open == std::string::npos) return "";
+  size_t start = kReadme.find('\n', open) + 1;
+  return kReadme.substr(start, kReadme.find("```", start) - start);
+}
+
+// The words of the first command between `from` and the next " && " or
+// the end of its line.
+std::vector<std::string> words_after(const std::string& from) {
+  size_t at = kReadme.find(from);
+  if (at == std::string::npos) return {};
+  at += from.size();
+  size_t end = std::min(kReadme.find(" && ", at), kReadme.find('\n', at));
+  std::istringstream part(kReadme.substr(at, end - at));
+  std::vector<std::string> words;
+  for (std::string word; part >> word;) words.push_back(word);
+  return words;
+}
+
+TEST_F(DocsTest, ReadmeOptionsBlockIsTheHelpOutput) {
+  ToolRun help = run({"-h"});
+  ASSERT_EQ(help.status, 0);
+  EXPECT_EQ(block_after("## Options"), help.out);
+}
+
+TEST_F(DocsTest, FirstReadmeCommandIndexesTheExampleBulletins) {
+  fs::copy(fs::path(KIV_SOURCE_DIR) / "examples", dir_ / "examples", fs::copy_options::recursive);
+  ToolRun r = run(words_after("build/default/header_tool"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  std::string printed;
+  for (const std::string& name : words_after("&& cat")) {
+    std::istringstream header(read(name));
+    for (std::string line; std::getline(header, line);)
+      printed += line.substr(0, line.find_last_not_of(' ') + 1) + "\n";
+  }
+  EXPECT_EQ(printed,
+            "     10 FTUS43 KLOT 091553 AAB / TAFORD\n"
+            "    223 SAUS70 KWBC 051400 / METAR\n"
+            "   1579 SAUS70 KWBC 081400 / METAR\n"
+            "   3226 FXUS63 KDMX 091156 RRA / AFDDMX\n"
+            "   7251 WFUS53 KDDC 050056 / TORDDC\n"
+            "   8777 WWUS20 KWNS 012048 / SEL9\n"
+            "  10794 WWUS83 KGRR 090025 / SPSGRR\n"
+            "  11754 NWUS54 KLCH 310528 / LSRLCH\n"
+            "  12303 ACUS11 KWNS 110026 / SWOMCD\n"
+            "  14222 SMVD22 KWBC 110044 / BOYCM7\n"
+            "      0 FAUS21 KZME 030105 / ZME1 CWA 030105\n"
+            "    211 UBUS01 KMSC 090000 / BIL UA /OV BIL /TM 0\n"
+            "    512 WGUS55 KTWC 232334 / FFWTWC\n"
+            "   1606 WOUS44 KOUN 300114 / FRWOUN\n"
+            "   2626 ACUS11 KWNS 091726 / SWOMCD\n"
+            "   4679 WSUS31 KKCI 130655 / SIGE\n"
+            "   4936 TXUS20 KNES 310117 / SPENES\n"
+            "   6756 WWUS40 KWNS 012048 / WWP9\n"
+            "   7729 SXUS74 KOUN 311929 / REROKC\n"
+            "   8252 SAUS80 KWBC 010000 RRI / METAR\n");
+}
+
+}  // namespace
