@@ -16,11 +16,17 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <bit>
 #include <charconv>
+#include <cstdint>
 #include <climits>
 #include <cstring>
 
 #include "mess.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace hdr {
 
@@ -118,10 +124,21 @@ char* put_field(char* to, const Field& f, long max) {
 
 char* format_record(char* to, long pos, const Field& heading, const Field& id) {
   char num[24];
-  long digits = std::to_chars(num, num + sizeof num, pos).ptr - num;
+  char* end = num + sizeof num;
+  char* digits = end;
+  if (pos >= 0) {
+    unsigned long v = static_cast<unsigned long>(pos);
+    do *--digits = static_cast<char>('0' + v % 10);
+    while ((v /= 10) != 0);
+  } else {
+    digits = std::to_chars(num, end, pos).ptr;
+    std::rotate(num, digits, end);
+    digits = num + (end - digits);
+  }
+  long n = end - digits;
   std::memcpy(to, "        ", 8);
-  to += std::max(7 - digits, 0L);
-  for (long i = 0; i < digits; ++i) *to++ = num[i];
+  to += std::max(7 - n, 0L);
+  for (; digits != end; ++digits) *to++ = *digits;
   *to++ = ' ';
   to = put_field(to, heading, kPiece);
   std::memcpy(to, " / ", 3);
@@ -235,26 +252,79 @@ bool RecordSink::flush() {
 
 namespace {
 
-// The anchor of x, from an anchor at or before it: the last line feed
-// before x tells where x's pieces begin.
-Anchor locate(const DataSource& src, const Anchor& a, long x) {
-  const char* lo = src.at(a.pos);
-  for (const char* q = src.at(x); q > lo; --q)
-    if (q[-1] == '\n') return {x, a.pos + (q - lo), true};
-  return {x, a.origin, a.after_lf};
+// Bit i set where p[i] == c, for the 16 bytes at p.
+inline unsigned eq16(const char* p, char c) {
+#if defined(__SSE2__)
+  __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  return static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(c))));
+#else
+  unsigned m = 0;
+  for (int i = 0; i < 16; ++i) m |= unsigned(p[i] == c) << i;
+  return m;
+#endif
 }
 
-// The first position after x, at column `col` of its piece, where a piece
-// may begin: after the next line feed, or 80 characters on. Moves `a`.
-long next_piece(const DataSource& src, Anchor& a, long x, long col, long lim) {
-  long stop = std::min(x - col + kPiece, lim);
-  long lf = find_byte(src, x, stop, '\n');
-  if (lf < stop) {
-    a = {lf + 1, lf + 1, true};
-    return lf + 1;
+// Bit i set where p[i] == c, for the 64 bytes at p.
+inline uint64_t eq64(const char* p, char c) {
+  return uint64_t(eq16(p, c)) | uint64_t(eq16(p + 16, c)) << 16 | uint64_t(eq16(p + 32, c)) << 32 |
+         uint64_t(eq16(p + 48, c)) << 48;
+}
+
+// The anchor of x, from an anchor at or before it: the last line feed
+// before x tells where x's pieces begin. Searches back 16 bytes at a time.
+Anchor locate(const DataSource& src, Anchor a, long x) {
+  const char* lo = src.at(a.pos);
+  const char* q = src.at(x);
+  for (; q - lo >= 16; q -= 16) {
+    unsigned m = eq16(q - 16, '\n');
+    if (m != 0) return {x, a.pos + (q - 16 - lo) + (32 - std::countl_zero(m))};
   }
-  a = {stop, a.origin, a.after_lf};
-  return stop;
+  for (; q > lo; --q)
+    if (q[-1] == '\n') return {x, a.pos + (q - lo)};
+  return {x, a.origin};
+}
+
+constexpr long kWindow = 64;
+
+// Looks for a start of `type` window by window (64 bytes, one bit each)
+// from `w`, for as long as the windows hold candidate bytes: input where
+// candidates come thick (short lines of '*', stray 0x01 bytes) then costs
+// a few steps per window instead of a search call per candidate. Returns
+// the first start in [w, lim), or no start with `w` where the candidates
+// ran out; `a` must be the anchor of `w` and follows it.
+Start scan_windows(const DataSource& src, Anchor& a, long& w, long lim, int type) {
+  for (; w < lim; w += kWindow) {
+    const char* p = src.at(w);
+    long n = std::min(kWindow, lim - w);
+    uint64_t valid = n == kWindow ? ~uint64_t(0) : (uint64_t(1) << n) - 1;
+    uint64_t lf = eq64(p, '\n') & valid;
+    uint64_t bytes, hit;
+    if (type == HDR_START_SOH) {
+      bytes = hit = eq64(p, kSOH) & valid;
+    } else {
+      bytes = eq64(p, '*') & valid;
+      hit = bytes & eq64(p + 1, '*') & eq64(p + 2, ' ');
+    }
+    // Columns 0 and 1: on the grid of the line that holds w (up to its
+    // first line feed in the window), or just after a line feed here.
+    uint64_t first_line = lf != 0 ? (lf ^ (lf - 1)) : ~uint64_t(0);
+    long c0 = (w - a.origin) % kPiece;
+    long g0 = (kPiece - c0) % kPiece, g1 = (kPiece + 1 - c0) % kPiece;
+    uint64_t col0 = ((g0 < kWindow ? uint64_t(1) << g0 : 0) & first_line) | lf << 1;
+    uint64_t col1 = ((g1 < kWindow ? uint64_t(1) << g1 : 0) & first_line) | lf << 2;
+    uint64_t starts = hit & (type == HDR_START_SOH ? col0 | col1 : col0);
+    for (; starts != 0; starts &= starts - 1) {
+      long x = w + std::countr_zero(starts);
+      if (type == HDR_START_SOH) return {type, (col0 >> (x - w)) & 1 ? x : x - 1};
+      if (x + 2 < src.hi()) return {type, x};  // past the end only at its end
+    }
+    a = {w + n, lf != 0 ? w + 64 - std::countl_zero(lf) : a.origin};
+    if (bytes == 0) {
+      w += n;
+      return {};
+    }
+  }
+  return {};
 }
 
 // The first 0x01 in [from, lim) at the first or second place of a piece.
@@ -264,38 +334,29 @@ Start find_soh(const DataSource& src, Anchor a, long from, long lim) {
     if (x >= lim) break;
     a = locate(src, a, x);
     long col = (x - a.origin) % kPiece;
-    if (col <= 1) return {HDR_START_SOH, x - col, a};
-    x = next_piece(src, a, x, col, lim);
+    if (col <= 1) return {HDR_START_SOH, x - col};
+    // A stray 0x01: more may follow close by.
+    Start s = scan_windows(src, a, x, lim, HDR_START_SOH);
+    if (s.piece >= 0) return s;
   }
   return {};
 }
 
-// The first "** " in [from, lim) at the first place of a piece. In a run
-// of '*' only the place two before its end can begin "** ".
+// The first "** " in [from, lim) at the first place of a piece.
 Start find_stars(const DataSource& src, Anchor a, long from, long lim) {
-  const long hi = src.hi();
   for (long x = from; x < lim;) {
     x = find_byte(src, x, lim, '*');
     if (x >= lim) break;
-    long end = x;
-    while (end < hi && src.byte(end) == '*') ++end;
-    if (end - x < 2 || end >= hi || src.byte(end) != ' ') {
-      x = end;
-      continue;
-    }
-    x = end - 2;
-    if (x >= lim) break;
     a = locate(src, a, x);
-    long col = (x - a.origin) % kPiece;
-    if (col == 0) return {HDR_START_STARS, x, a};
-    x = next_piece(src, a, x, col, lim);
+    Start s = scan_windows(src, a, x, lim, HDR_START_STARS);
+    if (s.piece >= 0) return s;
   }
   return {};
 }
 
 // The first start in [from, lim): of the pass's kind, or of either kind
 // while none is known.
-Start find_start(const DataSource& src, const Anchor& a, long from, long lim, int type) {
+Start find_start(const DataSource& src, Anchor a, long from, long lim, int type) {
   if (type == HDR_START_SOH) return find_soh(src, a, from, lim);
   if (type == HDR_START_STARS) return find_stars(src, a, from, lim);
   Start soh = find_soh(src, a, from, lim);
@@ -303,14 +364,98 @@ Start find_start(const DataSource& src, const Anchor& a, long from, long lim, in
   return stars.piece >= 0 ? stars : soh;
 }
 
-// The stream position before the read that delivered the piece at `s`.
-long position_before(const Start& s) {
-  bool first_piece = s.piece == s.anchor.origin && s.anchor.after_lf;
-  return first_piece ? s.piece - 1 : s.piece;
+// The stream position before the read that delivered the piece at `s`:
+// the line feed before it, which that read skipped, if there is one in
+// the pass that began at `first`.
+long position_before(const DataSource& src, const Start& s, long first) {
+  return s.piece > first && src.byte(s.piece - 1) == '\n' ? s.piece - 1 : s.piece;
 }
 
-// Reads the lines of the start `s` into `t`.
-void take_start(const DataSource& src, const Start& s, Taken& t) {
+// Where the line feeds, carriage returns and NUL bytes are among the 64
+// bytes at a start, one bit each: with it, the few lines of a start are
+// read without a search call per line.
+constexpr long kMapBytes = 64;
+
+struct ByteMap {
+  uint64_t lf = 0, cr = 0, nul = 0;
+
+  explicit ByteMap(const char* p) {
+#if defined(__SSE2__)
+    const __m128i lf_v = _mm_set1_epi8('\n'), cr_v = _mm_set1_epi8('\r');
+    const __m128i nul_v = _mm_setzero_si128();
+    for (int k = 0; k < kMapBytes / 16; ++k) {
+      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+      lf |= uint64_t(uint16_t(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf_v)))) << (16 * k);
+      cr |= uint64_t(uint16_t(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr_v)))) << (16 * k);
+      nul |= uint64_t(uint16_t(_mm_movemask_epi8(_mm_cmpeq_epi8(v, nul_v)))) << (16 * k);
+    }
+#else
+    for (int i = 0; i < kMapBytes; ++i) {
+      lf |= uint64_t(p[i] == '\n') << i;
+      cr |= uint64_t(p[i] == '\r') << i;
+      nul |= uint64_t(p[i] == '\0') << i;
+    }
+#endif
+  }
+
+  // The first set bit of `m` at or after `i` (at most kMapBytes), or
+  // kMapBytes.
+  static long next(uint64_t m, long i) {
+    uint64_t w = i < kMapBytes ? m >> i : 0;
+    return w != 0 ? i + std::countr_zero(w) : kMapBytes;
+  }
+  bool is_lf(long i) const { return (lf >> i) & 1; }
+  // Where the piece that begins at `i` ends: its line feed or 80 on.
+  long piece_end(long i) const { return std::min(next(lf, i), i + kPiece); }
+  // Where the read after a piece that ended at `e` (< kMapBytes) begins.
+  long read_from(long e) const { return e + is_lf(e); }
+};
+
+// The field [b, e) of the mapped bytes at `text`, cut at its first NUL.
+// When `strip` and its carriage returns all stand at its end, it is
+// given as the plain text before them.
+Field mapped_field(const ByteMap& m, const char* text, long b, long e, bool strip) {
+  e = std::min(e, ByteMap::next(m.nul, b));
+  if (!strip) return {text + b, e - b, false};
+  long cr = std::min(ByteMap::next(m.cr, b), e);
+  // Carriage returns from cr to e (the bits of [cr, e) all set)?
+  uint64_t span = e - cr >= 64 ? ~uint64_t(0) : ((uint64_t(1) << (e - cr)) - 1);
+  if (cr == e || ((m.cr >> cr) & span) == span) return {text + b, cr - b, false};
+  return {text + b, e - b, true};
+}
+
+// take_start through a byte map; false when the start's lines do not all
+// lie in the mapped bytes (take_start then reads them).
+bool take_mapped(const DataSource& src, const Start& s, long first, Taken& t) {
+  if (s.piece + kMapBytes > src.hi()) return false;
+  const char* text = src.at(s.piece);
+  ByteMap m(text);
+  long e1 = m.piece_end(0);
+  if (e1 >= kMapBytes) return false;
+  long s2 = m.read_from(e1), e2 = m.piece_end(s2);
+  if (e2 >= kMapBytes) return false;
+  if (s.type == HDR_START_STARS) {
+    t.pos = position_before(src, s, first);
+    t.heading = stars_heading(mapped_field(m, text, 0, e1, false));
+    t.id = mapped_field(m, text, s2, e2, false);
+    t.next = s.piece + e2;
+  } else {
+    long s3 = m.read_from(e2), e3 = m.piece_end(s3);
+    if (e3 >= kMapBytes) return false;
+    long s4 = m.read_from(e3), e4 = m.piece_end(s4);
+    if (e4 >= kMapBytes) return false;
+    t.pos = s.piece + e2;
+    t.heading = mapped_field(m, text, s3, e3, true);
+    t.id = mapped_field(m, text, s4, e4, true);
+    t.next = s.piece + e4;
+  }
+  t.complete = true;
+  return true;
+}
+
+// Reads the lines of the start `s` of the pass that began at `pass`.
+void take_start(const DataSource& src, const Start& s, long pass, Taken& t) {
+  if (take_mapped(src, s, pass, t)) return;
   t.complete = false;
   Piece first = take_piece(src, s.piece);
   if (s.type == HDR_START_SOH) {
@@ -326,7 +471,7 @@ void take_start(const DataSource& src, const Start& s, Taken& t) {
   } else {
     Piece id = read_piece(src, first.next);
     if (id.eof()) return;
-    t.pos = position_before(s);
+    t.pos = position_before(src, s, pass);
     t.heading = stars_heading(field(src, first, false));
     t.id = field(src, id, false);
     t.next = id.next;
@@ -337,7 +482,7 @@ void take_start(const DataSource& src, const Start& s, Taken& t) {
 }  // namespace
 
 StartFinder::StartFinder(DataSource& src, long p, int type, long stop)
-    : src_(src), p_(p), type_(type), stop_(stop), anchor_{p, p, false} {}
+    : src_(src), first_(p), p_(p), type_(type), stop_(stop), anchor_{p, p} {}
 
 int StartFinder::next(Taken& t) {
   for (;;) {
@@ -354,13 +499,13 @@ int StartFinder::next(Taken& t) {
       continue;
     }
     type_ = s.type;
-    take_start(src_, s, t);
+    take_start(src_, s, first_, t);
     if (!t.complete) {
       p_ = src_.hi();  // a product cut short by the end of the input
       return s.type;
     }
     p_ = t.next;
-    anchor_ = {p_, p_, false};
+    anchor_ = {p_, p_};
     return s.type;
   }
 }

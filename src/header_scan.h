@@ -208,19 +208,17 @@ class RecordSink {
 // ---- Scanning ------------------------------------------------------------------
 
 // What is known about the line that holds a position: where its pieces
-// begin (any position on that grid of 80 will do), and whether that is
-// just after a line feed.
+// begin (any position on that grid of 80 will do). Two words, so that it
+// travels in registers.
 struct Anchor {
   long pos = 0;
   long origin = 0;
-  bool after_lf = false;
 };
 
 // A product start: its kind and where its first piece begins.
 struct Start {
   int type = HDR_START_NONE;
   long piece = -1;
-  Anchor anchor;  // of that piece
 };
 
 // Walks the product starts of a data file from position `p`, as a pass
@@ -238,6 +236,7 @@ class StartFinder {
 
  private:
   DataSource& src_;
+  long first_;  // where the walk began
   long p_;
   int type_;
   long stop_;
