@@ -38,7 +38,7 @@ ScanSettings& settings() {
 // ---- The data file's bytes ---------------------------------------------------
 
 DataSource::DataSource(FILE* f)
-    : file_(f), cap_(settings().block + 3 * kLookahead), buf_(new char[cap_ + kSlack]) {
+    : file_(f), cap_(settings().block + 3 * kLookahead), buf_(std::make_unique<char[]>(cap_ + kSlack)) {
   long pos = std::ftell(f);
   struct stat st {};
   fd_ = fileno(f);
