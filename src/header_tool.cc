@@ -789,3 +789,7 @@ int HDR_main(int argc, char** argv) {
   FILE_first(datim);
   return HDR_file_loop();
 }
+
+bool HDR_header_name(const std::string& filename, const Date& datim, std::string& hdrfilename) {
+  return header_name(filename, datim, hdrfilename);
+}

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <string>
 #include <string_view>
 
 #include "kiv.h"
@@ -51,6 +52,14 @@ using HDR_record_fn = std::function<bool(long offset, std::string_view record)>;
 // each record to `each` in order; writes and prints nothing. Returns the
 // number of records handed over, or -1 when the data file could not be read.
 int HDR_scan_records(FILE* ifile, const HDR_record_fn& each);
+
+// The header file's name for the data file `filename` of date `datim`, in
+// `hdrfilename` (the header template of the current convention). Returns
+// false, with `hdrfilename` empty, when the data file gets no header file:
+// it is standard input, its name gives no date (reported at level warn) or
+// the header name would be the data file itself (reported at level warn).
+// A convention without header files gives true and a standard-stream name.
+bool HDR_header_name(const std::string& filename, const Date& datim, std::string& hdrfilename);
 
 // The loop over the sequence of data files; returns 0 at its end.
 int HDR_file_loop();
