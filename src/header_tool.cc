@@ -109,12 +109,9 @@ bool same_file(const std::string& a, const std::string& b) {
          sa.st_ino == sb.st_ino;
 }
 
-// The header file's name for the data file, or false when the data file
-// gets none: it is standard input, or (each reported with what to fix)
-// there is no convention file, the type has no header-file template, the
-// name does not fit the data-file template or gives no date, or the
-// header name would be the data file itself.
-bool header_name(const std::string& filename, const Date& datim, std::string& hdrfilename) {
+}  // namespace
+
+bool HDR_header_name(const std::string& filename, const Date& datim, std::string& hdrfilename) {
   hdrfilename.clear();
   if (FILE_is_stdio(filename.c_str())) return false;  // data from standard input
   FILE_state_view conv = FILE_state();
@@ -146,6 +143,8 @@ bool header_name(const std::string& filename, const Date& datim, std::string& hd
   }
   return true;
 }
+
+namespace {
 
 // The header file as the loop holds it: a locked descriptor, a command's
 // stream for a '|' name, or nothing (mode 3, or a standard stream).
@@ -211,7 +210,7 @@ void index_file(const std::string& filename) {
     return;
   }
   HeaderFile h;
-  if (header_name(filename, datim, h.name)) h.mode = FILE_overwrite(h.name.c_str(), FILE_ASK_APPEND);
+  if (HDR_header_name(filename, datim, h.name)) h.mode = FILE_overwrite(h.name.c_str(), FILE_ASK_APPEND);
   if (!open_header(h)) return;
   int rc = HDR_process(ifile.get(), h.descriptor(), h.name, h.mode);
   int err = errno;
@@ -231,17 +230,17 @@ int HDR_file_loop() {
   return 0;
 }
 
-int HDR_main(int argc, char** argv) {
+void HDR_start(int argc, char** argv, const res_type* res_key, const res_type* res_pos,
+               const char* description, const char* title) {
   KIV_fill_std_streams();
   RES_init(argc, argv, res_key, res_pos);
   if (FLAG_help()) {
     std::string program = RES_get_progname();
-    MESS_print(M_print, "%s: This program parses input data files and creates header files\n",
-               program.c_str());
+    MESS_print(M_print, "%s: %s\n", program.c_str(), description);
     RES_help_print(program.c_str(), res_key, res_pos);
     KIV_exit(0);
   }
-  MESS_print_prog("HEADER DATA FILE GENERATOR");
+  MESS_print_prog(title);
   PAR_in_file("raw");
   std::string filename;
   FILE_get_file_only("Enter the filename: ", &filename);
@@ -249,5 +248,11 @@ int HDR_main(int argc, char** argv) {
   FILE_get_date(&datim);
   FILE_reset_time();
   FILE_first(datim);
+}
+
+int HDR_main(int argc, char** argv) {
+  HDR_start(argc, argv, res_key, res_pos,
+            "This program parses input data files and creates header files",
+            "HEADER DATA FILE GENERATOR");
   return HDR_file_loop();
 }

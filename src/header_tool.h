@@ -56,9 +56,27 @@ void HDR_set_read_hook(std::function<void(long position)> hook);
 // Back to the start-up settings.
 void HDR_reset();
 
+// The header file's name for the data file `filename` of date `datim`, in
+// `hdrfilename` (the header template of the current convention). Returns
+// false, with `hdrfilename` empty, when the data file gets no header file:
+// it is standard input (silently), or, each reported at level warn with
+// what to fix, there is no convention file, the type has no header-file
+// template, the name does not fit the data-file template or gives no date,
+// or the header name would be the data file itself.
+bool HDR_header_name(const std::string& filename, const Date& datim, std::string& hdrfilename);
+
 // The loop over the sequence of data files; returns 0 at its end, or ends
 // the process with status 12 when a header file cannot be created or
 // written.
 int HDR_file_loop();
+// The start-up that header_tool and header_check share: fills closed
+// standard descriptors (KIV_fill_std_streams), decodes the settings for the
+// accepted resources `res_key` and `res_pos`; when help was asked for,
+// prints "PROGRAM: `description`" and the help text at level print and
+// ends the process with status 0; else prints the banner `title`, selects
+// the convention of the type "raw" and starts the sequence of data files
+// at the first one (asking for it at a terminal).
+void HDR_start(int argc, char** argv, const res_type* res_key, const res_type* res_pos,
+               const char* description, const char* title);
 // The whole tool, from its command line; returns its exit status.
 int HDR_main(int argc, char** argv);
