@@ -255,13 +255,12 @@ int HCK_check_file(const std::string& filename, const Date& datim) {
 namespace {
 
 // The resources of header_tool but the overwrite policy: nothing is written.
-const res_type res_key[] = {
-    RES_help,       RES_batch,      RES_message,   RES_file_path,  RES_data_path,
-    RES_con_path,   RES_grid_path,  RES_raw_path,  RES_image_path, RES_watch_path,
-    RES_text_path,  RES_model_path, RES_sat_path,  RES_name_conv,  RES_in_file,
-    RES_out_file,   RES_current,    RES_hour,      RES_num_hour,   RES_identifier,
-    RES_output,     RES_parameter,  RES_null};
-const res_type res_pos[] = {RES_filenames, RES_null};
+const std::vector<res_type> res_key = [] {
+  std::vector<res_type> keys;
+  for (const res_type* r = HDR_res_key; keys.empty() || keys.back() != RES_null; ++r)
+    if (*r != RES_file_param) keys.push_back(*r);
+  return keys;
+}();
 
 }  // namespace
 
@@ -277,7 +276,7 @@ int HCK_file_loop() {
 }
 
 int HCK_main(int argc, char** argv) {
-  HDR_start(argc, argv, res_key, res_pos,
+  HDR_start(argc, argv, res_key.data(), HDR_res_pos,
             "This program checks header files against their data files;"
             " exit status 0 all match or are only behind, 1 one differs or is missing,"
             " 2 a file could not be read",

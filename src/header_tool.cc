@@ -90,16 +90,15 @@ void HDR_reset() { hdr::settings() = hdr::ScanSettings(); }
 
 // ---- File loop and start-up ------------------------------------------------
 
-namespace {
-
-// The resources this tool accepts as keyed options, then positionally.
-const res_type res_key[] = {
+const res_type HDR_res_key[] = {
     RES_help,       RES_batch,     RES_message,    RES_file_path, RES_data_path,
     RES_con_path,   RES_grid_path, RES_raw_path,   RES_image_path, RES_watch_path,
     RES_text_path,  RES_model_path, RES_sat_path,  RES_name_conv, RES_in_file,
     RES_out_file,   RES_file_param, RES_current,   RES_hour,      RES_num_hour,
     RES_identifier, RES_output,    RES_parameter,  RES_null};
-const res_type res_pos[] = {RES_filenames, RES_null};
+const res_type HDR_res_pos[] = {RES_filenames, RES_null};
+
+namespace {
 
 // True when both names lead to the same existing file, or are the same text.
 bool same_file(const std::string& a, const std::string& b) {
@@ -251,7 +250,7 @@ void HDR_start(int argc, char** argv, const res_type* res_key, const res_type* r
 }
 
 int HDR_main(int argc, char** argv) {
-  HDR_start(argc, argv, res_key, res_pos,
+  HDR_start(argc, argv, HDR_res_key, HDR_res_pos,
             "This program parses input data files and creates header files",
             "HEADER DATA FILE GENERATOR");
   return HDR_file_loop();

@@ -69,6 +69,11 @@ bool HDR_header_name(const std::string& filename, const Date& datim, std::string
 // the process with status 12 when a header file cannot be created or
 // written.
 int HDR_file_loop();
+// The resources header_tool accepts as keyed options, ended by RES_null,
+// and those it fills from positional words.
+extern const res_type HDR_res_key[];
+extern const res_type HDR_res_pos[];
+
 // The start-up that header_tool and header_check share: fills closed
 // standard descriptors (KIV_fill_std_streams), decodes the settings for the
 // accepted resources `res_key` and `res_pos`; when help was asked for,
