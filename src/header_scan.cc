@@ -2,12 +2,13 @@
 // (fgetnline with a limit of 80): every line is read as pieces of at most
 // 80 characters, and a record's offset is the stream position taken
 // before a read. It does not read line by line, though: it reads the data
-// file in large blocks and jumps from one candidate byte (0x01, or the
-// '*' runs that end in "** ") to the next, working out from the last line
-// feed whether the candidate stands where a piece begins. After a
-// candidate that is no start it goes straight to the next piece, so no
-// input, whatever its bytes, costs more than a few steps per piece. Only
-// the lines around a product start are read as lines.
+// file in fixed blocks (pread, or fread for streams) and jumps with memchr
+// from one candidate byte (0x01, or '*') to the next, working out from the
+// last line feed whether the candidate stands where a piece begins. Where
+// candidates come thick, 64-byte windows with one bit per byte judge them
+// all at once, so no input, whatever its bytes, costs more than a few
+// steps per window. Only the lines around a product start are read, through
+// a bit map of their line feeds.
 #include "header_scan.h"
 
 #include <fcntl.h>
@@ -15,11 +16,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <bit>
+#include <cerrno>
 #include <charconv>
-#include <cstdint>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 
 #include "mess.h"
@@ -29,6 +30,11 @@
 #endif
 
 namespace hdr {
+
+namespace {
+constexpr char kSOH = '\x01';
+constexpr size_t kBatch = 1024 * 1024;  // header bytes per write
+}  // namespace
 
 ScanSettings& settings() {
   static ScanSettings state;
@@ -90,10 +96,6 @@ void DataSource::fill() {
     if (n > 0) hi_ += n;
   }
 }
-
-namespace {
-constexpr char kSOH = '\x01';
-}  // namespace
 
 // ---- Header records --------------------------------------------------------------
 
@@ -188,16 +190,14 @@ bool HeaderOut::append(const char* data, size_t size) {
     if (n <= 0) {
       int err = n < 0 ? errno : ENOSPC;
       // Keep the whole records that reached the file, and nothing after.
+      // Only a regular file can be cut; where even that fails, the next
+      // resume drops the record cut short, as after a crash.
       size_t whole = done;
       while (whole > 0 && data[whole - 1] != '\n') --whole;
-      if (whole != done) {
-        struct stat st {};
-        // Only a regular file can be cut; if even that fails, the next
-        // resume drops the record cut short.
-        if (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) &&
-            ::ftruncate(fd_, end_ + static_cast<long>(whole)) != 0)
-          err = err != 0 ? err : errno;
-      }
+      struct stat st {};
+      bool regular = ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
+      if (whole != done && regular && ::ftruncate(fd_, end_ + static_cast<long>(whole)) != 0)
+        whole = done;  // what the file still holds
       end_ += static_cast<long>(whole);
       return fail(err);
     }
@@ -205,10 +205,6 @@ bool HeaderOut::append(const char* data, size_t size) {
   }
   end_ += static_cast<long>(size);
   return true;
-}
-
-namespace {
-constexpr size_t kBatch = 1024 * 1024;  // header bytes per write
 }
 
 RecordSink::RecordSink(HeaderOut& out, long ppos)
