@@ -373,26 +373,10 @@ long position_before(const DataSource& src, const Start& s, long first) {
 constexpr long kMapBytes = 64;
 
 struct ByteMap {
-  uint64_t lf = 0, cr = 0, nul = 0;
+  uint64_t lf, cr, nul;
 
-  explicit ByteMap(const char* p) {
-#if defined(__SSE2__)
-    const __m128i lf_v = _mm_set1_epi8('\n'), cr_v = _mm_set1_epi8('\r');
-    const __m128i nul_v = _mm_setzero_si128();
-    for (int k = 0; k < kMapBytes / 16; ++k) {
-      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
-      lf |= uint64_t(uint16_t(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf_v)))) << (16 * k);
-      cr |= uint64_t(uint16_t(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr_v)))) << (16 * k);
-      nul |= uint64_t(uint16_t(_mm_movemask_epi8(_mm_cmpeq_epi8(v, nul_v)))) << (16 * k);
-    }
-#else
-    for (int i = 0; i < kMapBytes; ++i) {
-      lf |= uint64_t(p[i] == '\n') << i;
-      cr |= uint64_t(p[i] == '\r') << i;
-      nul |= uint64_t(p[i] == '\0') << i;
-    }
-#endif
-  }
+  explicit ByteMap(const char* p)
+      : lf(eq64(p, '\n')), cr(eq64(p, '\r')), nul(eq64(p, '\0')) {}
 
   // The first set bit of `m` at or after `i` (at most kMapBytes), or
   // kMapBytes.
@@ -506,12 +490,11 @@ int StartFinder::next(Taken& t) {
   }
 }
 
-long scan_source(DataSource& src, RecordSink& sink, long p, int type) {
+void scan_source(DataSource& src, RecordSink& sink, long p, int type) {
   StartFinder finder(src, p, type);
   Taken t;
   while (!sink.stopped() && finder.next(t) != HDR_START_NONE && t.complete)
     sink.add(t.pos, t.heading, t.id);
-  return finder.pos();
 }
 
 }  // namespace hdr

@@ -231,8 +231,6 @@ class StartFinder {
   // the end of the input, which ends the walk) and returns its kind, or
   // HDR_START_NONE when there is none before the end or `stop`.
   int next(Taken& t);
-  // Where the walk stands: after the last start's lines, or the end.
-  long pos() const { return p_; }
 
  private:
   DataSource& src_;
@@ -244,9 +242,8 @@ class StartFinder {
 };
 
 // Scans from position `p` with the start kind `type`, handing each record
-// to `sink` until the input ends or the sink stops; returns the position
-// where the scan ended.
-long scan_source(DataSource& src, RecordSink& sink, long p, int type);
+// to `sink` until the input ends or the sink stops.
+void scan_source(DataSource& src, RecordSink& sink, long p, int type);
 
 // ---- Resume ----------------------------------------------------------------------
 
