@@ -30,6 +30,7 @@
 #include <sys/msg.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -63,6 +64,10 @@ class LoopWindow {
       : values_(std::move(values)), options_(std::move(options)) {
     create_queue();
     thread_ = std::thread([this] { serve(); });
+    // Tests fork right after this (death tests): a thread still starting
+    // up may hold a lock of the allocator, which the child would inherit
+    // locked and wait on for ever. Return once it waits for requests.
+    while (!waiting_) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 
   ~LoopWindow() {
@@ -147,6 +152,7 @@ class LoopWindow {
     } buf;
     for (;;) {
       std::memset(&buf, 0, sizeof buf);
+      waiting_ = true;
       ssize_t n = msgrcv(qid_, &buf, 120, 1, 0);
       if (n < 0) {
         if (errno == EINTR) continue;
@@ -191,5 +197,6 @@ class LoopWindow {
   mutable std::mutex mutex_;
   std::vector<std::string> requests_;
   std::vector<int> codes_;
+  std::atomic<bool> waiting_{false};
   std::thread thread_;
 };
