@@ -25,6 +25,8 @@ struct DateState {
 };
 DateState state;
 
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
 void normalise(Date* d) {
   if (d->year < 0) d->year = 1980;
   if (d->year <= 49) d->year += 2000;
@@ -37,6 +39,41 @@ void normalise(Date* d) {
 }
 
 }  // namespace
+
+size_t DATE_read_stamp(std::string_view text, size_t pos, Date& date, DATE_step step) {
+  struct Field {
+    int32_t Date::*field;
+    size_t width;
+  };
+  static constexpr Field fields[] = {
+      {&Date::year, 4}, {&Date::month, 2}, {&Date::day, 2}, {&Date::hour, 2}, {&Date::min, 2}};
+  for (const Field& f : fields) {
+    if (pos >= text.size() || !is_digit(text[pos])) break;
+    size_t end = pos;
+    int value = 0;
+    while (end < text.size() && end - pos < f.width && is_digit(text[end])) value = value * 10 + (text[end++] - '0');
+    date.*f.field = value;
+    pos = step == DATE_step::width ? pos + f.width : end;
+  }
+  return pos;
+}
+
+int DATE_is_stamp(std::string_view text, Date& date) {
+  if (!text.empty() && text[0] == '#') text.remove_prefix(1);
+  if (text.size() != 10 && text.size() != 12) return 0;
+  for (char c : text)
+    if (!is_digit(c)) return 0;
+  Date read;
+  read.min = 0;
+  read.sec = 0;
+  DATE_read_stamp(text, 0, read, DATE_step::digits);
+  const int* table = DATE_is_leap(read.year) ? num_day_leap : num_day;
+  bool real = read.year >= 1901 && read.year <= 2099 && read.month >= 1 && read.month <= 12 &&
+              read.day >= 1 && read.day <= table[read.month] - table[read.month - 1] && read.hour <= 23 &&
+              read.min <= 59;
+  if (real) date = read;
+  return real ? 1 : 0;
+}
 
 int DATE_is_leap(int year) {
   return (year % 4 == 0 && (year % 100 != 0 || year % 400 == 0)) ? 1 : 0;

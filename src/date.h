@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "kiv.h"
 
@@ -35,6 +36,23 @@ int DATE_julian_monday(int year, int julian, int* month, int* day);
 // The day of the year of `month` (clamped to 1..12) and `day` of `year`.
 // Returns 0.
 int DATE_monday_julian(int year, int month, int day, int* julian);
+// How DATE_read_stamp goes on after a field whose digits end before its
+// width does.
+enum class DATE_step {
+  width,   // by the field's whole width, digits or not
+  digits,  // past the digits read only
+};
+// Reads a date written "YYYYMMDDhhmm" in `text` from `pos` on: the year
+// from 4 characters, then month, day, hour and minute from 2 each, each
+// field as far as its digits go. Reading stops at the first field that
+// does not begin with a digit, or at the end of the text. The fields read
+// are stored in `date`; the others keep their values. Returns the position
+// after the last field read, moved on as `step` says.
+size_t DATE_read_stamp(std::string_view text, size_t pos, Date& date, DATE_step step);
+// 1 when `text` ("#" allowed first) is a whole date and hour, 10 digits
+// "YYYYMMDDhh" or 12 with the minute, that names a real time of 1901 to
+// 2099, with nothing else; the date read is stored in `date`. Else 0.
+int DATE_is_stamp(std::string_view text, Date& date);
 // Stores a time-zone setting "[+|-]NAME[:HOURS]": the sign, " " and the
 // first four characters of the name, and the offset in seconds (0 without
 // hours). Null leaves it. Returns 0.

@@ -6,8 +6,10 @@
 // State: one file-level FileState holds the current convention (data and
 // header templates, extension, minimum size), the last name built or
 // given and whether it was the user's own, the requested and last decoded
-// dates, the file period of the last template used, the key texts, and
-// the series of data files. FILE_reset restores the start-up values.
+// dates, the file period of the last template used, the key texts, the
+// series of data files and the values already warned about. The template
+// expander and the name matcher return what they find; only the callers
+// store it. FILE_reset restores the start-up values.
 // Streams started through '|' are tracked apart (open_pipes) so that
 // FILE_close can tell them from files; resetting the state never forgets
 // an open stream.
@@ -48,24 +50,23 @@ struct FileState {
   std::string conv, hconv, ext;
   long min_size = 0;
   long late_off = 3600;
-  int header = 0;
   std::string filename;
   int filename_type = 0;
   std::string type;          // asked of the last FILE_set_name
   std::string conv_missing;  // the convention file that did not open
-  bool name_fits = true;     // false: the last name matched left the template
   Date set = requested_start();
   Date file_date;
   std::array<std::string, 256> keys;
   std::array<bool, 256> key_set{};
   bool key_init = false;
-  // The sequence of data files.
+  // The sequence of data files; `first` is the origin of a series.
   std::vector<std::string> files;
   int numfile = 0;
   int file_ind = 0;
-  Date first_date;
+  FILE_named first;
   long num_hour = 0, skip = 0, offset = 0, secs = 0, nsecs = 0;
   long def_hours = 0;
+  std::set<std::string> warned;  // values already reported as meaningless
 };
 FileState state;
 
@@ -343,8 +344,8 @@ int item_unit(int n) { return n > 0 ? n : 1; }  // %0h counts as %1h
 long truncate_to(long value, long n) { return value / item_unit(static_cast<int>(n)) * item_unit(static_cast<int>(n)); }
 
 // The file period is the smallest step of any day, hour or minute item.
-void note_period(long step) {
-  if (state.late_off == NO_VALUE || step < state.late_off) state.late_off = step;
+void note_period(long& period, long step) {
+  if (period == NO_VALUE || step < period) period = step;
 }
 
 // A negative requested hour or minute -(O*100+S) means "truncate to S,
@@ -488,14 +489,25 @@ bool extract_path(std::string& path) {
   return true;
 }
 
-// Fills a template from a date. Writes module state as it goes: the
-// fields of file_date the template uses, and late_off (note_period).
+// What filling a template gives: the name, the date with the fields the
+// template wrote, and the file period (NO_VALUE: no day, hour or minute
+// item).
+struct Expansion {
+  std::string name;
+  Date date;
+  long period = NO_VALUE;
+};
+
+// Fills a template from a date; the requested fields (`set`) win over the
+// date's own. `start` is the date the result's fields are written into.
 class Expander {
  public:
-  Expander(const Date& date, bool has_path, std::string path)
-      : date_(date), has_path_(has_path), path_(std::move(path)) {}
+  Expander(const Date& date, const Date& start, bool has_path, std::string path)
+      : date_(date), has_path_(has_path), path_(std::move(path)) {
+    result_.date = start;
+  }
 
-  std::string run(const std::string& tmpl) {
+  Expansion run(const std::string& tmpl) {
     for (size_t i = 0; i < tmpl.size();) {
       char c = tmpl[i];
       if (c == '%') {
@@ -504,50 +516,52 @@ class Expander {
         i = item.end;
         continue;
       }
-      if (c == ' ') out_ += '_';
-      else if (c != '{' && c != '}') out_ += c;
+      if (c == ' ') out() += '_';
+      else if (c != '{' && c != '}') out() += c;
       ++i;
     }
-    return out_;
+    return result_;
   }
 
  private:
+  std::string& out() { return result_.name; }
+
   void write_item(const Item& item) {
     const Date& d = date_;
-    Date& fd = state.file_date;
+    Date& fd = result_.date;
     const Date& set = state.set;
     int n = item.n;
     switch (item.kind) {
       case '\0': break;
-      case '%': out_ += '%'; break;
+      case '%': out() += '%'; break;
       case 'Y': write_year(n); break;
       case 'y': write_short_year(n); break;
       case 'm': {
         int v = month_value(set.month, d.month, n);
-        append_number(out_, v, 2);
+        append_number(out(), v, 2);
         fd.month = store(v);
         break;
       }
       case 'b': {
         int v = month_value(set.month, d.month, n);
-        out_ += (v >= 1 && v <= 12) ? DATE_month_lower(v) : "xxx";
+        out() += (v >= 1 && v <= 12) ? DATE_month_lower(v) : "xxx";
         fd.month = store(v);
         break;
       }
       case 'd': {
         int v = day_value(set.day, d.day, n);
-        append_number(out_, v, 2);
+        append_number(out(), v, 2);
         fd.day = store(v);
-        note_period(day_period(set.day, n));
+        note_period(result_.period, day_period(set.day, n));
         break;
       }
       case 'j': write_julian(n); break;
       case 'h': write_clock(set.hour, d.hour, n, 3600, fd.hour); break;
       case 'n': write_clock(set.min, d.min, n, 60, fd.min); break;
-      case 'e': out_ += state.ext; break;
+      case 'e': out() += state.ext; break;
       case '{': {
         const char* value = RES_get(item.name.c_str());
-        out_ += has_path_ ? path_ : std::string(text_or_empty(value));
+        out() += has_path_ ? path_ : std::string(text_or_empty(value));
         break;
       }
       default: write_other(item); break;
@@ -555,18 +569,18 @@ class Expander {
   }
 
   // An hour or minute item: the requested or the date's value, its field
-  // of file_date, and the file period of one `unit` step.
+  // of the result's date, and the file period of one `unit` step.
   void write_clock(int req, int value, int n, long unit, int32_t& field) {
     int v = clock_value(req, value, n);
-    append_number(out_, v, 2);
+    append_number(out(), v, 2);
     field = store(v);
-    note_period(clock_period(req, n, unit));
+    note_period(result_.period, clock_period(req, n, unit));
   }
 
   void write_year(int n) {
     int v = state.set.year >= 0 ? state.set.year : date_.year < 0 ? -1 : static_cast<int>(truncate_to(date_.year, n));
-    append_number(out_, v, 4);
-    state.file_date.year = store(v);
+    append_number(out(), v, 4);
+    result_.date.year = store(v);
   }
 
   void write_short_year(int n) {
@@ -578,40 +592,40 @@ class Expander {
       v = static_cast<int>(truncate_to(date_.year % 100, n));
       full = date_.year / 100 * 100 + v;
     }
-    append_number(out_, v, 2);
-    state.file_date.year = full;
+    append_number(out(), v, 2);
+    result_.date.year = full;
   }
 
   void write_julian(int n) {
     int day = day_value(state.set.day, date_.day, n);
     int jday = -1;
     if (day >= 0 && date_.month >= 1) DATE_monday_julian(date_.year, date_.month, day, &jday);
-    append_number(out_, jday, 3);
-    state.file_date.jday = store(jday);
-    state.file_date.month = date_.month;
-    state.file_date.day = state.set.day >= 0 ? state.set.day : date_.day;
-    note_period(day_period(state.set.day, n));
+    append_number(out(), jday, 3);
+    result_.date.jday = store(jday);
+    result_.date.month = date_.month;
+    result_.date.day = state.set.day >= 0 ? state.set.day : date_.day;
+    note_period(result_.period, day_period(state.set.day, n));
   }
 
   // Directory items and keys.
   void write_other(const Item& item) {
     if (directory_resource(item.kind) != nullptr) {
-      out_ += has_path_ ? path_ : directory_value(item.kind);
+      out() += has_path_ ? path_ : directory_value(item.kind);
       return;
     }
     const std::string* key = key_text(item.kind);
     if (key == nullptr) {
-      out_ += '0';
+      out() += '0';
       return;
     }
     // A width beyond the key's length writes the whole key.
-    out_ += (item.has_n && item.n > 0) ? key->substr(0, static_cast<size_t>(item.n)) : *key;
+    out() += (item.has_n && item.n > 0) ? key->substr(0, static_cast<size_t>(item.n)) : *key;
   }
 
   const Date& date_;
   bool has_path_;
   std::string path_;
-  std::string out_;
+  Expansion result_;
 };
 
 bool read_text_line(FILE* f, std::string& line) {
@@ -744,7 +758,13 @@ const char* FILE_get_key(int key) {
   return text != nullptr ? text->c_str() : nullptr;
 }
 
-int FILE_set_date(const Date* datim, std::string& out_file) {
+namespace {
+
+// Which template of the convention a name is built from.
+enum class Tmpl { data, header };
+
+// FILE_set_date with the data-file or the header-file template.
+int set_date(const Date* datim, std::string& out_file, Tmpl which) {
   if (state.conv.empty()) {
     out_file = state.filename.empty() ? "filename" : state.filename;
     state.filename_type = 1;
@@ -757,7 +777,7 @@ int FILE_set_date(const Date* datim, std::string& out_file) {
   }
   std::string path;
   bool has_path = extract_path(path);
-  const std::string& tmpl = state.header == 1 ? state.hconv : state.conv;
+  const std::string& tmpl = which == Tmpl::header ? state.hconv : state.conv;
   state.late_off = NO_VALUE;
   Date date = datim != nullptr ? *datim : state.file_date;
   if (datim != nullptr) clear_date_time(state.file_date);
@@ -766,11 +786,17 @@ int FILE_set_date(const Date* datim, std::string& out_file) {
     state.filename_type = 1;
     return 1;
   }
-  std::string built = Expander(date, has_path, path).run(tmpl);
-  out_file = built;
-  state.filename = built;
+  Expansion built = Expander(date, state.file_date, has_path, path).run(tmpl);
+  state.file_date = built.date;
+  state.late_off = built.period;
+  out_file = built.name;
+  state.filename = built.name;
   return 0;
 }
+
+}  // namespace
+
+int FILE_set_date(const Date* datim, std::string& out_file) { return set_date(datim, out_file, Tmpl::data); }
 
 int FILE_hdr_set_date(const Date* datim, std::string& out_file) {
   Date date = datim != nullptr ? *datim : state.file_date;
@@ -781,9 +807,7 @@ int FILE_hdr_set_date(const Date* datim, std::string& out_file) {
     out_file.clear();
     return 0;
   }
-  state.header = 1;
-  FILE_set_date(&date, out_file);
-  state.header = 0;
+  set_date(&date, out_file, Tmpl::header);
   return out_file.empty() ? 0 : 1;
 }
 
@@ -815,7 +839,6 @@ FILE_state_view FILE_state() {
   view.file_date = state.file_date;
   view.type = state.type;
   view.conv_missing = state.conv_missing;
-  view.name_fits = state.name_fits;
   return view;
 }
 
@@ -836,42 +859,41 @@ int leading_number(const std::string& text, size_t pos, size_t width) {
   return value;
 }
 
-// Reads a requested date "YYYYMMDDhhmm" (as far as digits follow) into
-// `set`; each field moves the position by its full width.
-void read_requested_date(const std::string& text) {
-  struct Field {
-    int32_t Date::*field;
-    size_t width;
-  } fields[] = {{&Date::year, 4}, {&Date::month, 2}, {&Date::day, 2}, {&Date::hour, 2}, {&Date::min, 2}};
-  size_t pos = 0;
-  for (const Field& f : fields) {
-    if (pos >= text.size() || !is_digit(text[pos])) break;
-    state.set.*f.field = leading_number(text, pos, f.width);
-    pos += f.width;
-  }
-}
-
 void report_current(const std::string& name) { MESS_print(M_mess, "Current filename: %s\n", name.c_str()); }
 
-// Runs a given name against the data-file (or header-file) template,
-// putting the configured directories in and decoding the date. Writes
-// module state as it goes: file_date, late_off, and ext when the name
-// shows an extension the convention did not give.
+// What matching a name against a template gives: the name with the
+// configured directories put in, the date with the fields decoded, the
+// file period (NO_VALUE: no day, hour or minute item), the extension
+// (learned from the name when the convention gave none), and whether the
+// name fitted the template to its end.
+struct Match {
+  std::string name;
+  Date date;
+  long period = NO_VALUE;
+  std::string ext;
+  bool fits = true;
+};
+
+// Runs a given name against a template. `start` is the date the decoded
+// fields are written into, `ext` the extension known so far.
 class Matcher {
  public:
-  Matcher(const std::string& spec, const std::string& input)
-      : spec_(spec), in_(input), bare_(input.find('/') == std::string::npos) {}
+  Matcher(const std::string& spec, const std::string& input, const Date& start, const std::string& ext)
+      : spec_(spec), in_(input), bare_(input.find('/') == std::string::npos) {
+    result_.date = start;
+    result_.ext = ext;
+  }
 
-  std::string run(const std::string& tmpl) {
+  Match run(const std::string& tmpl) {
     tmpl_ = tmpl;
-    state.late_off = NO_VALUE;
     while (ti_ < tmpl_.size() && !done_) {
       trace();
       step();
     }
+    result_.name = out_;
     MESS_print(M_debugd, "FILES:%s:%s:%d\n", spec_.c_str(), out_.c_str(), where_);
-    DATE_print(M_debug, &state.file_date);
-    return out_;
+    DATE_print(M_debug, &result_.date);
+    return result_;
   }
 
  private:
@@ -890,7 +912,7 @@ class Matcher {
   }
   // The input stops fitting the template: the rest is taken over.
   void give_up() {
-    state.name_fits = false;
+    result_.fits = false;
     take_rest();
   }
 
@@ -953,7 +975,7 @@ class Matcher {
   }
 
   void match_item(const Item& item, size_t start) {
-    Date& fd = state.file_date;
+    Date& fd = result_.date;
     const Date& set = state.set;
     int v;
     switch (item.kind) {
@@ -971,22 +993,22 @@ class Matcher {
         return;
       case 'd':
         if ((v = take_field(2)) >= 0) fd.day = v;
-        note_period(day_period(set.day, item.n));
+        note_period(result_.period, day_period(set.day, item.n));
         return;
       case 'j':
         if ((v = take_field(3)) >= 0) {
           fd.jday = v;
           DATE_julian_monday(fd.year, v, &fd.month, &fd.day);
         }
-        note_period(day_period(set.day, item.n));
+        note_period(result_.period, day_period(set.day, item.n));
         return;
       case 'h':
         if ((v = take_field(2)) >= 0) fd.hour = v;
-        note_period(clock_period(set.hour, item.n, 3600));
+        note_period(result_.period, clock_period(set.hour, item.n, 3600));
         return;
       case 'n':
         if ((v = take_field(2)) >= 0) fd.min = v;
-        note_period(clock_period(set.min, item.n, 60));
+        note_period(result_.period, clock_period(set.min, item.n, 60));
         return;
       case 'e': return match_ext();
       case '{': return;  // a named directory has nothing to match against
@@ -1002,23 +1024,24 @@ class Matcher {
     if (name.size() < 3 || month == 0) return give_up();
     out_ += name;
     ii_ += 3;
-    state.file_date.month = month;
+    result_.date.month = month;
     where_ = DATE_FIELD;
   }
 
   // The extension: known, or learned from what stands before the rest of
   // the template (the end of the name when the template ends here).
   void match_ext() {
+    std::string& ext = result_.ext;
     std::string rest = tmpl_.substr(ti_);
     size_t at = rest.empty() ? in_.size() : in_.find(rest, ii_);
-    if (!state.ext.empty()) {
-      out_ += state.ext;
+    if (!ext.empty()) {
+      out_ += ext;
       if (at != std::string::npos) ii_ = at;
       return;
     }
     if (at == std::string::npos) return give_up();
-    state.ext = in_.substr(ii_, at - ii_);
-    out_ += state.ext;
+    ext = in_.substr(ii_, at - ii_);
+    out_ += ext;
     ii_ = at;
   }
 
@@ -1057,52 +1080,100 @@ class Matcher {
 
   std::string spec_, in_, tmpl_, out_;
   bool bare_;
+  Match result_;
   size_t ti_ = 0, ii_ = 0;
   int where_ = NOTHING;
   bool in_braces_ = false;
   bool done_ = false;
 };
 
-}  // namespace
+// Reports a value that means nothing, or a name that cannot be built,
+// the first time it is met: true then.
+bool first_report(const std::string& what) { return state.warned.insert(what).second; }
 
-int FILE_set_file(const char* file, std::string& out_file) {
+// Without its convention file no name can be built from a date: says so
+// for `request` (a date, a current or latest file, a series step) and
+// returns false.
+bool can_name(const std::string& request) {
+  if (state.conv_missing.empty()) return true;
+  if (first_report("name " + request))
+    MESS_print(M_error, "No file name convention file %s: cannot name data file %s\n",
+               state.conv_missing.c_str(), request.c_str());
+  return false;
+}
+
+FILE_named unnamed() {
+  FILE_named none;
+  none.named = false;
+  none.date = state.file_date;
+  return none;
+}
+
+// The file of current-file expression `expr`, which the user asked for as
+// `request`.
+FILE_named current_file(const char* expr, const std::string& request) {
+  if (!can_name(request)) return unnamed();
+  FILE_named named;
+  FILE_set_current(expr, named.name);
+  named.date = state.file_date;
+  return named;
+}
+
+// FILE_set_file, with what the naming found out.
+FILE_named name_spec(const char* file) {
+  FILE_named named;
   std::string spec = text_or_empty(file);
   clear_date_time(state.file_date);
-  state.name_fits = true;
   size_t hash = spec.size() > 1 ? spec.find('#', 1) : std::string::npos;
   if (hash != std::string::npos) {
-    read_requested_date(spec.substr(hash + 1));
+    DATE_read_stamp(spec, hash + 1, state.set, DATE_step::width);
     spec.resize(hash);
   }
   state.file_date = state.set;
+  named.date = state.set;
   if (stricmp(spec.c_str(), "exit") == 0) KIV_exit(0);
   if (!spec.empty() && spec[0] == '@') {
     state.filename_type = 1;
-    out_file = spec.substr(1);
-    return 0;
+    named.name = spec.substr(1);
+    return named;
   }
   if (FILE_is_stdio(spec.c_str()) || (!state.conv.empty() && FILE_is_stdio(state.conv.c_str()))) {
-    out_file.assign(1, '-');  // not = "-": GCC 12 warns falsely (-Wrestrict) on that
-    return 0;
+    named.name.assign(1, '-');  // not = "-": GCC 12 warns falsely (-Wrestrict) on that
+    return named;
   }
-  if (state.conv.empty()) {
-    out_file = spec;
+  bool cu = starts_with_i(spec, "cu");
+  bool current = spec[0] == '#' || cu || starts_with_i(spec, "la");
+  // Without a convention a name is taken as given; a missing convention
+  // file leaves the type's own text as the template, which fits no name.
+  if (state.conv.empty() || (!state.conv_missing.empty() && !current)) {
+    named.name = spec;
     state.filename = spec;
     state.filename_type = 1;
-    return 0;
+    return named;
   }
-  if (spec[0] == '#' || starts_with_i(spec, "cu") || starts_with_i(spec, "la")) {
-    std::string expr = starts_with_i(spec, "cu") ? spec.substr(2) : spec;
-    FILE_set_current(expr.c_str(), out_file);
-    report_current(out_file);
-    return 0;
+  if (current) {
+    named = current_file(cu ? spec.c_str() + 2 : spec.c_str(), text_or_empty(file));
+    if (named.named) report_current(named.name);
+    return named;
   }
   if (stricmp(spec.c_str(), "none") == 0 || (FILE_fullpath(state.conv.c_str()) && FILE_fullpath(spec.c_str()))) {
-    out_file = spec;
-    return 0;
+    named.name = spec;
+    return named;
   }
-  const std::string& tmpl = state.header == 1 ? state.hconv : state.conv;
-  out_file = Matcher(text_or_empty(file), spec).run(tmpl);
+  Match match = Matcher(text_or_empty(file), spec, state.file_date, state.ext).run(state.conv);
+  state.file_date = match.date;
+  state.late_off = match.period;
+  state.ext = match.ext;
+  named.name = match.name;
+  named.date = match.date;
+  named.fits = match.fits;
+  return named;
+}
+
+}  // namespace
+
+int FILE_set_file(const char* file, std::string& out_file) {
+  out_file = name_spec(file).name;
   return 0;
 }
 
@@ -1127,18 +1198,10 @@ long search_step() { return state.late_off > 0 ? state.late_off : 100000L; }
 // missing hour and minute 0.
 long read_base_date(const std::string& text, size_t& pos) {
   Date d;
-  d.sec = 0;
-  struct Field {
-    int32_t Date::*field;
-    size_t width;
-    int missing;
-  } fields[] = {{&Date::year, 4, 0}, {&Date::month, 2, 1}, {&Date::day, 2, 1}, {&Date::hour, 2, 0}, {&Date::min, 2, 0}};
-  for (const Field& f : fields) {
-    size_t start = pos;
-    int value = 0;
-    while (pos < text.size() && pos - start < f.width && is_digit(text[pos])) value = value * 10 + (text[pos++] - '0');
-    d.*f.field = pos > start ? value : f.missing;
-  }
+  d.year = 0;
+  d.month = d.day = 1;
+  d.hour = d.min = d.sec = 0;
+  pos = DATE_read_stamp(text, pos, d, DATE_step::digits);
   return seconds_of(d);
 }
 
@@ -1245,9 +1308,12 @@ long current_base(const std::string& expr, size_t& pos) {
   }
   const char* env = std::getenv("kivcurtime");
   if (env != nullptr && env[0] != '\0') {
-    std::string base = env[0] == '#' ? env + 1 : env;
-    size_t at = 0;
-    return read_base_date(base, at);
+    // A date cut short or written otherwise would stand for a made-up
+    // "now": the clock is nearer the truth.
+    Date base;
+    if (DATE_is_stamp(env, base)) return seconds_of(base);
+    if (first_report(std::string("kivcurtime ") + env))
+      MESS_print(M_warn, "Invalid time in kivcurtime: %s, using the clock\n", env);
   }
   return DATE_get_time(nullptr);
 }
@@ -1378,28 +1444,67 @@ long read_span(const char* text) {
   return negative ? -span : span;
 }
 
-int show_current(const char* expr, std::string* outfile) {
-  FILE_set_current(expr, state.filename);
-  if (outfile != nullptr) *outfile = state.filename;
-  if (!FILE_exist(state.filename.c_str())) return 0;
-  report_current(state.filename);
+// Whether a `num_hour` text reads as a span "[+|-]H[:M]" or ":M", with
+// an optional step ",H[:M]" after it; blanks may stand around each.
+bool is_span_text(const std::string& text) {
+  size_t pos = 0;
+  for (int part = 0; part < 2; ++part) {
+    while (pos < text.size() && std::isspace(static_cast<unsigned char>(text[pos]))) ++pos;
+    if (part == 0 && pos < text.size() && (text[pos] == '-' || text[pos] == '+')) ++pos;
+    size_t digits = 0;
+    for (; pos < text.size() && is_digit(text[pos]); ++pos) ++digits;
+    if (pos < text.size() && text[pos] == ':')
+      for (++pos; pos < text.size() && is_digit(text[pos]); ++pos) ++digits;
+    while (pos < text.size() && std::isspace(static_cast<unsigned char>(text[pos]))) ++pos;
+    if (digits == 0) return false;
+    if (pos == text.size()) return true;
+    if (part == 1 || text[pos] != ',') return false;
+    ++pos;
+  }
+  return false;
+}
+
+int exists(const FILE_named& named) { return named.named && FILE_exist(named.name.c_str()) ? 1 : 0; }
+
+// The first file from a current-file expression (the `current` resource,
+// or "la" in batch mode), asked for as `request`.
+int show_current(const char* expr, const std::string& request, FILE_named& first) {
+  first = current_file(expr, request);
+  state.filename = first.name;
+  if (!exists(first)) return 0;
+  report_current(first.name);
   return 1;
 }
 
-// The user's answer at the file prompt.
-void take_answer(const std::string& answer) {
+// The file the user's answer at the file prompt names.
+FILE_named take_answer(const std::string& answer) {
   if (stricmp(answer.c_str(), "exit") == 0) KIV_exit(0);
   if (stricmp(answer.c_str(), "list") == 0) {
     FILE_list_file();
-    return;
+    FILE_named kept;
+    kept.name = state.filename;
+    kept.date = state.file_date;
+    return kept;
   }
-  bool current = starts_with_i(answer, "cu");
-  if (current || starts_with_i(answer, "la") || (!answer.empty() && answer[0] == '#')) {
-    FILE_set_current(current ? answer.c_str() + 2 : answer.c_str(), state.filename);
-    report_current(state.filename);
-    return;
+  bool cu = starts_with_i(answer, "cu");
+  if (cu || starts_with_i(answer, "la") || (!answer.empty() && answer[0] == '#')) {
+    FILE_named named = current_file(cu ? answer.c_str() + 2 : answer.c_str(), answer);
+    if (named.named) report_current(named.name);
+    return named;
   }
-  FILE_set_file(answer.c_str(), state.filename);
+  return name_spec(answer.c_str());
+}
+
+// The file of the series step `offset` seconds after the first file.
+FILE_named series_file(long offset) {
+  Date d = date_of(seconds_of(state.first.date) + offset);
+  char stamp[64];
+  std::snprintf(stamp, sizeof stamp, "#%04d%02d%02d%02d%02d", d.year, d.month, d.day, d.hour, d.min);
+  if (!can_name(stamp)) return unnamed();
+  FILE_named named;
+  FILE_set_date_off(state.first.date, offset, named.name);
+  named.date = state.file_date;
+  return named;
 }
 
 }  // namespace
@@ -1413,20 +1518,20 @@ int FILE_list_file() {
   return 0;
 }
 
-int FILE_get_file_only(const char* prompt, std::string* outfile) {
+int FILE_get_file_only(const char* prompt, FILE_named& first) {
   std::vector<std::string> names = RES_getvals("filename");
   if (!names.empty()) {
     if (stricmp(names[0].c_str(), "list") == 0) {
       FILE_list_file();
       KIV_exit(0);
     }
-    FILE_set_file(names[0].c_str(), state.filename);
-    if (outfile != nullptr) *outfile = state.filename;
-    return FILE_exist(state.filename.c_str());
+    first = name_spec(names[0].c_str());
+    state.filename = first.name;
+    return exists(first);
   }
   const char* current = RES_get("current");
-  if (current != nullptr) return show_current(current, outfile);
-  if (FLAG_batch() > 0) return show_current("la", outfile);
+  if (current != nullptr) return show_current(current, std::string("cu") + current, first);
+  if (FLAG_batch() > 0) return show_current("la", "la", first);
 
   MESS_print(M_print, "List of available files:\n");
   FILE_list_file();
@@ -1434,9 +1539,16 @@ int FILE_get_file_only(const char* prompt, std::string* outfile) {
   std::string answer;
   KIV_prompts(prompt != nullptr ? prompt : "Enter the filename: ", answer, 79);
   state.filename_type = 1;
-  take_answer(answer);
-  if (outfile != nullptr) *outfile = state.filename;
-  return FILE_exist(state.filename.c_str());
+  first = take_answer(answer);
+  state.filename = first.name;
+  return exists(first);
+}
+
+int FILE_get_file_only(const char* prompt, std::string* outfile) {
+  FILE_named first;
+  int found = FILE_get_file_only(prompt, first);
+  if (outfile != nullptr) *outfile = first.name;
+  return found;
 }
 
 long FILE_num_hour() {
@@ -1452,12 +1564,15 @@ long FILE_get_skip() {
 
 long FILE_get_offset() { return state.late_off > 0 ? state.late_off : 100000L; }
 
-int FILE_first(const Date& datim) {
+int FILE_first(const FILE_named& first) {
   state.files = RES_getvals("filename");
   state.numfile = static_cast<int>(state.files.size());
   if (state.numfile > 0 && (starts_with_i(state.files[0], "la") || starts_with_i(state.files[0], "cu"))) state.numfile = 0;
   state.file_ind = 0;
-  state.first_date = datim;
+  state.first = first;
+  const char* hours = RES_get("num_hour");
+  if (hours != nullptr && !is_span_text(hours) && first_report(std::string("num_hour ") + hours))
+    MESS_print(M_warn, "Invalid number of hours: %s\n", hours);
   state.num_hour = FILE_num_hour();
   state.skip = FILE_get_skip();
   state.offset = FILE_get_offset();
@@ -1473,6 +1588,13 @@ int FILE_first(const Date& datim) {
   return 0;
 }
 
+int FILE_first(const Date& datim) {
+  FILE_named first;
+  first.name = state.filename;
+  first.date = datim;
+  return FILE_first(first);
+}
+
 long FILE_set_date_off(const Date& datim, long offset, std::string& out_file) {
   Date d = date_of(seconds_of(datim) + offset);
   MESS_print(M_debug, " in: ");
@@ -1484,15 +1606,24 @@ long FILE_set_date_off(const Date& datim, long offset, std::string& out_file) {
   return offset / FILE_get_offset();
 }
 
-int FILE_get_next(std::string& file) {
+int FILE_get_next(FILE_named& next) {
   if (state.numfile > 1 || (state.numfile == 1 && state.num_hour == 0)) {
     if (state.file_ind >= state.numfile) return 0;
-    FILE_set_file(state.files[static_cast<size_t>(state.file_ind++)].c_str(), file);
+    next = name_spec(state.files[static_cast<size_t>(state.file_ind++)].c_str());
     return 1;
   }
   if (state.num_hour < 0 ? state.nsecs > 0 : state.nsecs > state.num_hour) return 0;
-  if (state.num_hour == 0) file = state.filename;
-  else FILE_set_date_off(state.first_date, state.nsecs, file);
+  next = state.num_hour == 0 ? state.first : series_file(state.nsecs);
   state.nsecs += state.offset;
   return 1;
+}
+
+int FILE_get_next(std::string& file) {
+  FILE_named next;
+  while (FILE_get_next(next)) {
+    if (!next.named) continue;  // reported where the name was wanted
+    file = next.name;
+    return 1;
+  }
+  return 0;
 }

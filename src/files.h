@@ -7,7 +7,9 @@
 // was taken literally (filename_type 1), the requested date (`set`) and
 // the date of the last file named (`file_date`), the file period of the
 // last template used (`late_off`, seconds), the key texts, the series of
-// data files, and the streams opened on '|' commands.
+// data files, the values already warned about, and the streams opened on
+// '|' commands. What one naming finds out beyond that (whether the name
+// fitted, whether one could be built) goes back to its caller.
 //
 // Names: "", "-", "std" and "stdn" (any case) are the standard streams; a
 // leading '|' runs a command through the shell; a leading '~' or "~user"
@@ -143,6 +145,16 @@ int FILE_get_date(Date* date);
 
 // ---- Specifications, current files, selection and series -----------------
 
+// A data file as the naming gave it, for the caller to pass on.
+struct FILE_named {
+  std::string name;
+  Date date;          // the date its name gives; NO_VALUE fields where none
+  bool fits = true;   // false: a given name stopped fitting the data-file
+                      // template and was taken over from there on
+  bool named = true;  // false: no name could be built (reported; `name`
+                      // is empty)
+};
+
 // Turns a file specification into a data-file name in `out_file`: "@name"
 // literally; a standard-stream name; "#DATE", "cu..." or "la..." as a
 // current-file expression (FILE_set_current; reports "Current filename:"
@@ -150,10 +162,15 @@ int FILE_get_date(Date* date);
 // else the name matched against the template, the configured directories
 // put in and the date decoded into file_date (an extension learned on the
 // way is kept). A "#YYYYMMDDhhmm" suffix sets the requested date first.
-// "exit" ends the process with status 0. Returns 0.
+// Without the convention file a name is taken as given, and a date, "cu"
+// or "la" cannot be named: "No file name convention file %s: cannot name
+// data file %s" at level error (once per specification), `out_file`
+// empty. "exit" ends the process with status 0. Returns 0.
 int FILE_set_file(const char* file, std::string& out_file);
 // Names the file of a current-file expression in `filename`: a base time
-// ("#DATE", else kivcurtime, else now) moved to the requested date, then
+// ("#DATE", else kivcurtime, else now; a kivcurtime that is not a whole
+// "[#]YYYYMMDDhh[mm]" of a real time is warned once, "Invalid time in
+// kivcurtime: %s, using the clock") moved to the requested date, then
 // optional offsets ("[+|-][Nd]H[:M]", back by default) around an optional
 // latest-file search ("la[#tries]", "+la": step by the file period until
 // a file larger than the minimum size exists, at most 500 times). Null
@@ -164,19 +181,29 @@ long FILE_set_current(const char* cur, std::string& filename);
 // the files and ends the process with status 0), else the `current`
 // resource, else "la" in batch mode, else lists the files and asks
 // `prompt` ("list" lists again, "exit" ends the process, a current-file
-// expression or a specification). Leaves the name in the module and in
-// `outfile` (may be null). Returns 1 when the file exists, else 0.
+// expression or a specification). Leaves the name in the module and the
+// file in `first`. Returns 1 when the file exists, else 0.
+int FILE_get_file_only(const char* prompt, FILE_named& first);
+// The same with the name alone in `outfile` (may be null).
 int FILE_get_file_only(const char* prompt, std::string* outfile);
 // Lists the data files that fit the convention in force, through "ls -x"
 // with every configured text quoted for the shell. Returns 0.
 int FILE_list_file();
-// Starts the sequence of data files at `datim`: the names of the
-// `filename` resource; or, for at most one name and a `num_hour` span
-// ("H[:M][,STEP]"; negative: the span before `datim`), the files over the
-// span in steps of the file period or STEP; else the first file alone.
+// Starts the sequence of data files at `first` (as FILE_get_file_only
+// gave it): the names of the `filename` resource; or, for at most one name
+// and a `num_hour` span ("H[:M][,STEP]"; negative: the span before the
+// first file), the files over the span in steps of the file period or
+// STEP; else the first file alone. A `num_hour` that does not read so is
+// warned once ("Invalid number of hours: %s") and read as far as it goes.
 // Returns 0.
+int FILE_first(const FILE_named& first);
+// The same from the first file's date, its name the last one named.
 int FILE_first(const Date& datim);
-// The next name of the sequence in `file`. Returns 1, or 0 at its end.
+// The next file of the sequence in `next` (one that cannot be named has
+// `named` false). Returns 1, or 0 at its end.
+int FILE_get_next(FILE_named& next);
+// The next name of the sequence in `file`; files that cannot be named are
+// passed over. Returns 1, or 0 at its end.
 int FILE_get_next(std::string& file);
 // Names the data file of `datim` plus `offset` seconds in `out_file`
 // (reported at debugc). Returns `offset` in file periods.
@@ -200,10 +227,8 @@ struct FILE_state_view {
   int filename_type;
   Date set, file_date;
   // The type last asked for (key suffixes cut off); the convention file
-  // looked for when it did not open, else empty; false when the last name
-  // matched against the data-file template stopped fitting it.
+  // looked for when it did not open, else empty.
   std::string type, conv_missing;
-  bool name_fits;
 };
 FILE_state_view FILE_state();
 // The text of key `key`, or null when it was never set.

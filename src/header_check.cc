@@ -230,7 +230,8 @@ HCK_result HCK_compare(FILE* ifile, const std::string& filename, FILE* hfile,
   return r;
 }
 
-int HCK_check_file(const std::string& filename, const Date& datim) {
+int HCK_check_file(const FILE_named& data) {
+  const std::string& filename = data.name;
   // A directory opens for reading but yields nothing: not a data file.
   FILE_ptr ifile(FILE_is_dir(filename.c_str()) ? nullptr : FILE_open(filename.c_str(), "r"));
   if (!ifile) {
@@ -239,7 +240,7 @@ int HCK_check_file(const std::string& filename, const Date& datim) {
   }
   std::string hdrfilename;
   // A header named after a standard stream is never a file on disk.
-  if (!HDR_header_name(filename, datim, hdrfilename) || FILE_is_stdio(hdrfilename.c_str()) ||
+  if (!HDR_header_name(data, hdrfilename) || FILE_is_stdio(hdrfilename.c_str()) ||
       !FILE_exist(hdrfilename.c_str())) {
     MESS_print(M_warn, "No header file for %s\n", filename.c_str());
     return HCK_DIFFERS;
@@ -266,12 +267,9 @@ const std::vector<res_type> res_key = [] {
 
 int HCK_file_loop() {
   int status = HCK_MATCH;
-  std::string filename;
-  while (FILE_get_next(filename)) {
-    Date datim;
-    FILE_get_date(&datim);
-    status = std::max(status, HCK_check_file(filename, datim));
-  }
+  FILE_named next;
+  // A file that cannot be named cannot be read either (reported there).
+  while (FILE_get_next(next)) status = std::max(status, next.named ? HCK_check_file(next) : HCK_UNREADABLE);
   return status;
 }
 

@@ -8,6 +8,8 @@
 
 #include "kiv.h"
 
+struct FILE_named;  // files.h
+
 // Exit statuses, in rising precedence: a run ends with the highest status
 // of its data files, so an unreadable file is never hidden behind a
 // mismatch, nor a mismatch behind a match.
@@ -37,12 +39,12 @@ struct HCK_result {
 HCK_result HCK_compare(FILE* ifile, const std::string& filename, FILE* hfile,
                        const std::string& hdrname);
 
-// Checks the data file `filename`, whose date is `datim`, against its
-// header file (named from the current convention). Returns its status:
+// Checks the data file `data` (as the naming gave it) against its header
+// file (named from the current convention). Returns its status:
 // HCK_UNREADABLE when the data file does not open, HCK_DIFFERS when it has
 // no header file ("No header file for %s" at level warn), else the
 // comparison's status.
-int HCK_check_file(const std::string& filename, const Date& datim);
+int HCK_check_file(const FILE_named& data);
 
 // Checks every data file of the sequence; returns the highest status.
 int HCK_file_loop();

@@ -110,8 +110,10 @@ bool same_file(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-bool HDR_header_name(const std::string& filename, const Date& datim, std::string& hdrfilename) {
+bool HDR_header_name(const FILE_named& data, std::string& hdrfilename) {
   hdrfilename.clear();
+  const std::string& filename = data.name;
+  const Date& datim = data.date;
   if (FILE_is_stdio(filename.c_str())) return false;  // data from standard input
   FILE_state_view conv = FILE_state();
   const char* name = filename.c_str();
@@ -125,7 +127,7 @@ bool HDR_header_name(const std::string& filename, const Date& datim, std::string
                conv.type.c_str(), name);
     return false;
   }
-  if (datim.year == NO_VALUE && !conv.name_fits) {
+  if (datim.year == NO_VALUE && !data.fits) {
     MESS_print(M_warn, "Data file name does not fit template %s, no header file written: %s\n",
                conv.conv.c_str(), name);
     return false;
@@ -199,9 +201,9 @@ bool close_header(HeaderFile& h) {
   return h.fd.get() < 0 || h.fd.close() == 0;
 }
 
-void index_file(const std::string& filename) {
-  Date datim;
-  FILE_get_date(&datim);
+void index_file(const FILE_named& data) {
+  if (!data.named) return;  // reported where the name was wanted
+  const std::string& filename = data.name;
   // A directory opens for reading but yields nothing: not a data file.
   FILE_ptr ifile(FILE_is_dir(filename.c_str()) ? nullptr : FILE_open(filename.c_str(), "r"));
   if (!ifile) {
@@ -209,7 +211,7 @@ void index_file(const std::string& filename) {
     return;
   }
   HeaderFile h;
-  if (HDR_header_name(filename, datim, h.name)) h.mode = FILE_overwrite(h.name.c_str(), FILE_ASK_APPEND);
+  if (HDR_header_name(data, h.name)) h.mode = FILE_overwrite(h.name.c_str(), FILE_ASK_APPEND);
   if (!open_header(h)) return;
   int rc = HDR_process(ifile.get(), h.descriptor(), h.name, h.mode);
   int err = errno;
@@ -224,8 +226,8 @@ void index_file(const std::string& filename) {
 }  // namespace
 
 int HDR_file_loop() {
-  std::string filename;
-  while (FILE_get_next(filename)) index_file(filename);
+  FILE_named next;
+  while (FILE_get_next(next)) index_file(next);
   return 0;
 }
 
@@ -241,12 +243,10 @@ void HDR_start(int argc, char** argv, const res_type* res_key, const res_type* r
   }
   MESS_print_prog(title);
   PAR_in_file("raw");
-  std::string filename;
-  FILE_get_file_only("Enter the filename: ", &filename);
-  Date datim;
-  FILE_get_date(&datim);
+  FILE_named first;
+  FILE_get_file_only("Enter the filename: ", first);
   FILE_reset_time();
-  FILE_first(datim);
+  FILE_first(first);
 }
 
 int HDR_main(int argc, char** argv) {

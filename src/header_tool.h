@@ -10,6 +10,8 @@
 
 #include "kiv.h"
 
+struct FILE_named;  // files.h
+
 // Kinds of product start. The first start found in a pass fixes the kind
 // for the rest of that pass.
 constexpr int HDR_START_NONE = 0;   // not known yet
@@ -56,14 +58,15 @@ void HDR_set_read_hook(std::function<void(long position)> hook);
 // Back to the start-up settings.
 void HDR_reset();
 
-// The header file's name for the data file `filename` of date `datim`, in
-// `hdrfilename` (the header template of the current convention). Returns
+// The header file's name for the data file `data` (its name, date and
+// whether the name fitted, as the naming gave them), in `hdrfilename`
+// (the header template of the current convention). Returns
 // false, with `hdrfilename` empty, when the data file gets no header file:
 // it is standard input (silently), or, each reported at level warn with
 // what to fix, there is no convention file, the type has no header-file
 // template, the name does not fit the data-file template or gives no date,
 // or the header name would be the data file itself.
-bool HDR_header_name(const std::string& filename, const Date& datim, std::string& hdrfilename);
+bool HDR_header_name(const FILE_named& data, std::string& hdrfilename);
 
 // The loop over the sequence of data files; returns 0 at its end, or ends
 // the process with status 12 when a header file cannot be created or
