@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   write("sao.cty",
         "DENVER CO US KDEN 2* 39.85 -104.65 1655 72565 1\n"
         "BOSTON MA US KBOS *1 42.36 -71.01 6 72509 2\n");
-  MESS_set(10, 0);
+  MESS_set(MESS_SET_QUIET, 0);
   return 0;
 }
 

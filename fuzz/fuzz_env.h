@@ -40,7 +40,7 @@ inline void enter_private_dir() {
 inline void enter_dated_dir() {
   enter_private_dir();
   setenv("kivcurtime", "2024030507", 1);
-  MESS_set(10, 0);
+  MESS_set(MESS_SET_QUIET, 0);
 }
 
 // Removes everything an input created in the working directory, except

@@ -235,6 +235,10 @@ void HDR_start(int argc, char** argv, const res_type* res_key, const res_type* r
                const char* description, const char* title) {
   KIV_fill_std_streams();
   RES_init(argc, argv, res_key, res_pos);
+  if (RES_version_asked()) {
+    MESS_print(M_print, "%s %s\n", RES_get_progname().c_str(), KIV_version_number());
+    KIV_exit(0);
+  }
   if (FLAG_help()) {
     std::string program = RES_get_progname();
     MESS_print(M_print, "%s: %s\n", program.c_str(), description);

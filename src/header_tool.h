@@ -79,7 +79,9 @@ extern const res_type HDR_res_pos[];
 
 // The start-up that header_tool and header_check share: fills closed
 // standard descriptors (KIV_fill_std_streams), decodes the settings for the
-// accepted resources `res_key` and `res_pos`; when help was asked for,
+// accepted resources `res_key` and `res_pos`; for "--version" prints
+// "PROGRAM VERSION" at level print and ends the process with status 0;
+// when help was asked for,
 // prints "PROGRAM: `description`" and the help text at level print and
 // ends the process with status 0; else prints the banner `title`, selects
 // the convention of the type "raw" and starts the sequence of data files

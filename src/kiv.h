@@ -22,8 +22,10 @@ struct Date {
 };
 
 // Message level mask: a message is shown when its mask shares a bit with
-// the current level. Each level word owns four bits; the a..d sub-levels
-// pick one bit of every group of four.
+// the current level. The bits form eight groups of four: print, mess,
+// out1..out4 and debug own a group each, while error and warn share one
+// (error its lower two bits, warn its upper two). The a..d sub-levels pick
+// one bit of every group, so errorc, errord, warna and warnb are empty.
 using M_type = uint32_t;
 
 constexpr M_type M_none = 0x00000000;

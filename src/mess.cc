@@ -56,9 +56,9 @@ M_type fill_below(M_type level) {
 
 void apply(int oper, M_type level) {
   switch (oper) {
-    case 0: case 10: case 20: state.mess_level = fill_below(level); break;
-    case 1: case 11: case 21: state.mess_level |= level; break;
-    case -1: case 9: case 19: state.mess_level &= ~level; break;
+    case MESS_SET: case MESS_SET_QUIET: case MESS_SET_DEFAULT: state.mess_level = fill_below(level); break;
+    case MESS_ADD: case MESS_ADD_QUIET: case MESS_ADD_DEFAULT: state.mess_level |= level; break;
+    case MESS_REMOVE: case MESS_REMOVE_QUIET: case MESS_REMOVE_DEFAULT: state.mess_level &= ~level; break;
     default: break;
   }
 }
@@ -123,22 +123,28 @@ bool begins(const std::string& word, const char* key) {
   return strnicmp(word.c_str(), key, static_cast<int>(std::strlen(key))) == 0;
 }
 
-void apply_level_word(std::string word) {
-  int oper = 10;
-  if (!word.empty() && word[0] == '+') oper = 11, word.erase(0, 1);
-  else if (!word.empty() && word[0] == '-') oper = 9, word.erase(0, 1);
+void apply_level_word(const std::string& given) {
+  std::string word = given;
+  int oper = MESS_SET_QUIET;
+  if (!word.empty() && word[0] == '+') oper = MESS_ADD_QUIET, word.erase(0, 1);
+  else if (!word.empty() && word[0] == '-') oper = MESS_REMOVE_QUIET, word.erase(0, 1);
   struct Level { const char* name; M_type mask; };
   static const Level levels[] = {{"none", M_none},   {"print", M_print}, {"error", M_error},
                                  {"warn", M_warn},   {"mess", M_mess},   {"out1", M_out1},
                                  {"out2", M_out2},   {"out3", M_out3},   {"out4", M_out4},
                                  {"debug", M_debug}};
   M_type mask = 0;
+  bool known = false;
   for (const Level& l : levels) {
     if (begins(word, l.name)) {
       mask = l.mask;
+      known = true;
       break;
     }
   }
+  // Said before the word takes effect, which silences everything when it
+  // sets the level.
+  if (!known) MESS_print(M_warn, "Unknown message level: %s\n", given.c_str());
   if (!word.empty()) {
     switch (word.back()) {
       case 'a': mask &= M_sub_a; break;
@@ -180,8 +186,8 @@ void apply_option_word(const std::string& word) {
 }  // namespace
 
 int MESS_set(int oper, M_type level) {
-  if (oper >= 16 && state.mess_set != 0) return 0;
-  if (oper <= 4) ++state.mess_set;
+  if (oper >= 16 && state.mess_set != 0) return 0;  // the default codes
+  if (oper <= 4) ++state.mess_set;                   // the plain codes
   apply(oper, level);
   return 0;
 }
@@ -214,6 +220,11 @@ int MESS_hold(M_type type, const char* mess) {
   if (!MESS_check(type) || state.mess_out == LogMode::log_only || FLAG_batch() ||
       state.page == Paging::never)
     return 0;
+  // Not a fault: the pause is a prompt, and prompts go to standard output
+  // with the page they hold, whatever the level of the message that filled
+  // the page. A plain error or warning carries the error bits or the warn
+  // bits, never both; only a caller that asks for the error screen as such
+  // (M_error | M_warn) gets the prompt there.
   bool to_err = (type & M_error) && (type & M_warn);
   std::fflush(stdout);
   std::fputs(mess, to_err ? stderr : stdout);

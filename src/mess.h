@@ -6,10 +6,18 @@
 
 #include "kiv.h"
 
-// Changes the level mask by `level`: oper 0/10/20 set it (every bit below
-// the highest also set), 1/11/21 add, -1/9/19 remove; other opers change
-// nothing. oper <= 4 counts as an explicit setting; oper >= 16 is ignored
-// once an explicit setting was made. Returns 0.
+// Operation codes of MESS_set. Set makes the level the mask with every bit
+// below its highest also set; add and remove change only the mask's bits.
+// The plain codes count as an explicit setting; the quiet ones change the
+// level without counting; the default ones apply only while nothing was
+// set explicitly (batch runs default to warn that way).
+constexpr int MESS_SET = 0, MESS_ADD = 1, MESS_REMOVE = -1;
+constexpr int MESS_SET_QUIET = 10, MESS_ADD_QUIET = 11, MESS_REMOVE_QUIET = 9;
+constexpr int MESS_SET_DEFAULT = 20, MESS_ADD_DEFAULT = 21, MESS_REMOVE_DEFAULT = 19;
+
+// Changes the level mask by `level` as the operation code `oper` says;
+// other codes change nothing (a code up to 4 still counts as a setting).
+// Returns 0.
 int MESS_set(int oper, M_type level);
 // The number of explicit settings so far (0: the level is a default).
 int MESS_check_set();
@@ -26,7 +34,9 @@ int MESS_print(M_type type, const char* mess, ...) __attribute__((format(printf,
 // files ("@fi:NAME" time-stamped log and screen, "+fi:" append and screen,
 // "-fi:" new log and screen, "fi:" log only, "dfi:" opened for every
 // message), "page", "nopage", "line:N" (page length, 22 by default).
-// Counts as an explicit setting. Returns 0.
+// A word that is none of these is warned ("Unknown message level: %s",
+// before it is applied) and then applied as before: as a level word with
+// the empty mask. Counts as an explicit setting. Returns 0.
 int MESS_set_str(const char* str);
 // Shows `mess` and waits for a key at the terminal; does nothing when
 // `type` is not shown, in log-only mode, in batch mode or with "nopage".

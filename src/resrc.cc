@@ -12,6 +12,7 @@
 //   (referenced, not copied).
 // - table: the resource table RES_init built, ended by an entry with a
 //   null name.
+// - version_asked: whether the command line asked for the version.
 #include "resrc.h"
 
 #include <cctype>
@@ -39,6 +40,7 @@ struct ResState {
   int clargc = 0;
   char** clargv = nullptr;
   std::vector<RES_defobj> table;
+  bool version_asked = false;  // "--version" was an option of the command line
 };
 ResState state;
 
@@ -292,6 +294,8 @@ int RES_enter(RES_defobj* obj, res_type key) {
 
 const std::vector<RES_defobj>& RES_get_table() { return state.table; }
 
+bool RES_version_asked() { return state.version_asked; }
+
 // ---- Conversion ----------------------------------------------------------
 
 namespace {
@@ -303,25 +307,6 @@ void scan_fields(const char* text, const char* fmt, int* a, int* b, int* c = nul
     std::sscanf(text, fmt, a, b, c);
   else
     std::sscanf(text, fmt, a, b);
-}
-
-// "#YYYYMMDDHHMM": each field is read only while the text goes on with a
-// digit, and never past the end of the text.
-void decode_absolute(const char* text, Date* date) {
-  int32_t* fields[] = {&date->year, &date->month, &date->day, &date->hour, &date->min};
-  const int widths[] = {4, 2, 2, 2, 2};
-  size_t len = std::strlen(text);
-  size_t pos = 0;
-  for (int f = 0; f < 5 && pos < len; ++f) {
-    if (!std::isdigit(static_cast<unsigned char>(text[pos]))) break;
-    int value = 0;
-    for (size_t i = pos; i < pos + widths[f] && i < len; ++i) {
-      if (!std::isdigit(static_cast<unsigned char>(text[i]))) break;
-      value = value * 10 + (text[i] - '0');
-    }
-    *fields[f] = value;
-    pos += widths[f];
-  }
 }
 
 bool starts_with_digit(const char* text) {
@@ -353,8 +338,14 @@ void convert_file_param(const char* text) {
   static const Word words[] = {{"use", FILE_KEEP},    {"over", FILE_NEW},
                                {"calc", FILE_NEW},    {"reuse", FILE_KEEP},
                                {"recalc", FILE_NEW},  {"app", FILE_APPEND}};
-  for (const Word& w : words)
-    if (word_is(text, w.word)) FLAG_set(FLAG_FILE_PARAM, w.value);
+  for (const Word& w : words) {
+    if (word_is(text, w.word)) {
+      FLAG_set(FLAG_FILE_PARAM, w.value);
+      return;
+    }
+  }
+  // The policy stays unset, as before: batch runs keep, a terminal asks.
+  MESS_print(M_warn, "Unknown file parameter: %s (use, calc, over, app)\n", text);
 }
 
 void convert_plot_type(const char* text) {
@@ -477,7 +468,7 @@ int RES_parse_hour(const char* text, Date* date) {
   size_t len = std::strlen(text);
   bool colon = std::strchr(text, ':') != nullptr;
   if (text[0] == '#')
-    decode_absolute(text + 1, date);
+    DATE_read_stamp(text, 1, *date, DATE_step::width);
   else if (len == 6 && !colon)
     scan_fields(text, "%2d%2d%2d", &date->month, &date->day, &date->hour);
   else if (len == 4 && !colon && starts_with_digit(text))
@@ -498,7 +489,7 @@ int RES_parse_hour(const char* text, Date* date) {
 int RES_conv_data(const char* data, void* out, DEF_convert cvt) {
   if (cvt == CV_batch) {
     FLAG_set(FLAG_BATCH, 1);
-    if (!MESS_check_set()) MESS_set(0, 0xff);
+    if (!MESS_check_set()) MESS_set(MESS_SET, M_warn);
     return 1;
   }
   if (cvt == CV_help) {
@@ -616,9 +607,10 @@ struct Decoder {
   int count;
   Window window;
 
-  // Phase 2: only the search list and the instance name, matched
-  // case-sensitively after a single dash.
-  void early_pass() {
+  // The search list (-df) and the instance name (-name), which must be
+  // known before any resource file is read; matched case-sensitively
+  // after a single dash.
+  void read_early_options() {
     for (int i = 1; i < argc; ++i) {
       if (!single_dash_keyed(argv[i])) continue;
       Option opt = split_option(argc, argv, i, 1);
@@ -708,8 +700,8 @@ struct Decoder {
     query_window();
   }
 
-  // Phase 3: resource files, loop windows and tags in list order.
-  void search_list() {
+  // Resource files, loop windows and tags, in the order of the search list.
+  void read_search_list() {
     const char* value = RES_get("default");
     std::string list = value != nullptr ? value : kDefaultSearchList;
     std::vector<std::string> entries = parse_string(list, ':');
@@ -725,8 +717,8 @@ struct Decoder {
     }
   }
 
-  // Phase 4.
-  void environment() {
+  // The environment variable of every table resource.
+  void read_environment() {
     for (int i = 0; i < count; ++i) {
       std::string value;
       if (has_name(table[i]) && DEF_env(table[i].def, table[i].env, value) == 1)
@@ -757,6 +749,7 @@ struct Decoder {
   // One keyed option of the main pass; returns the index of the last
   // argument it used.
   int keyed(int i, int dashes) {
+    if (std::strcmp(argv[i], "--version") == 0) state.version_asked = true;
     Option opt = split_option(argc, argv, i, dashes);
     if (early_option(opt.name)) return i + (opt.took_next ? 1 : 0);
     int idx = lookup_keyed(opt.name);
@@ -798,8 +791,9 @@ struct Decoder {
       RES_new(idx, entry.def, arg, entry.cvt);
   }
 
-  // Phase 5.
-  void main_pass() {
+  // Keyed options by abbreviation, long name or prefix; other words fill
+  // the positional entries.
+  void read_command_line() {
     int number = 0;
     for (int i = 1; i < argc; ++i) {
       if (std::strcmp(argv[i], "--") == 0) continue;
@@ -811,7 +805,7 @@ struct Decoder {
     }
   }
 
-  // Phase 6.
+  // Ends the dialogue with the loop window the search list connected.
   void close_window() {
     if (!window.active()) return;
     if (request("quit")) drain_replies(window);
@@ -831,8 +825,8 @@ struct Decoder {
     RES_conv_data(data, entry.out, node.cvt);
   }
 
-  // Phase 7, in store order.
-  void convert() {
+  // Converts every table resource once, in store order.
+  void convert_values() {
     for (size_t n = 0; n < state.nodes.size(); ++n)
       if (state.nodes[n]->index != NO_VALUE) convert_one(*state.nodes[n]);
   }
@@ -842,17 +836,21 @@ struct Decoder {
 
 int RES_decode(const char* /*progname*/, const char* /*cls*/, int argc, char** argv,
                RES_defobj* def_table) {
+  // The order of the calls below is the precedence: every source stores
+  // with RES_new and so replaces what an earlier one stored. Resource
+  // files and loop windows come first, the environment beats them, and
+  // the command line beats both.
   RES_setCL(argc, argv);
   DEF_prog();
   if (const char* list = std::getenv("kivdefault"))
     RES_new(NO_VALUE, "default", list, CV_string);
   Decoder decoder{argc, argv, def_table, table_size(def_table), Window{}};
-  decoder.early_pass();
-  decoder.search_list();
-  decoder.environment();
-  decoder.main_pass();
+  decoder.read_early_options();
+  decoder.read_search_list();
+  decoder.read_environment();
+  decoder.read_command_line();
   decoder.close_window();
-  decoder.convert();
+  decoder.convert_values();
   return 0;
 }
 

@@ -2,8 +2,8 @@
 // resources, start-up decoding, value conversion and the help text.
 //
 // Module state: the store (nodes in first-stored order), the argument
-// vector RES_setCL remembered (referenced, not copied) and the table
-// RES_init built.
+// vector RES_setCL remembered (referenced, not copied), the table
+// RES_init built, and whether the command line asked for the version.
 #pragma once
 
 #include <string>
@@ -98,6 +98,10 @@ int RES_decode(const char* progname, const char* cls, int argc, char** argv,
                RES_defobj* def_table);
 // The table RES_init built (for tests).
 const std::vector<RES_defobj>& RES_get_table();
+// True when decoding met the option "--version" on the command line (not
+// as the value of another option). It is stored like any other unknown
+// option; the program's start-up answers it.
+bool RES_version_asked();
 
 // ---- Conversion ----------------------------------------------------------
 

@@ -145,7 +145,12 @@ int KIV_sleep(float secs) {
   return 0;
 }
 
-const char* KIV_version() { return "5.60.2-LINUX-X11"; }
+#ifndef KIV_VERSION
+#error "KIV_VERSION comes from project() in CMakeLists.txt"
+#endif
+const char* KIV_version() { return KIV_VERSION "-LINUX-X11"; }
+
+const char* KIV_version_number() { return KIV_VERSION; }
 
 bool KIV_read_line(std::string& line, int max) {
   line.clear();

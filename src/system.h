@@ -29,6 +29,9 @@ int KIV_fill_std_streams();
 int KIV_sleep(float secs);
 // The package version text, "5.60.2-LINUX-X11".
 const char* KIV_version();
+// The package version alone, "5.60.2": the project's version in
+// CMakeLists.txt.
+const char* KIV_version_number();
 
 // Reads one line of at most `max` characters from standard input, without
 // its line feed (the one place that reads the terminal). Returns false at

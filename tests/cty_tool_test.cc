@@ -150,7 +150,7 @@ TEST_F(CityTest, LookupByIdNameAndWmoNumber) {
       EXPECT_EQ(rec.id, c.want_id);
     }
   }
-  MESS_set(0, M_warn);  // the search messages were checked above
+  MESS_set(MESS_SET, M_warn);  // the search messages were checked above
   float lat = 1, lon = 2;
   EXPECT_EQ(CTY_get_loc(nullptr, "kden", &lat, &lon), 1);
   EXPECT_FLOAT_EQ(lat, 39.77f);

@@ -109,7 +109,7 @@ TEST_F(DefReadTest, ConditionalSections) {
   };
   for (const Case& c : cases) {
     DEF_reset();
-    MESS_set(0, M_none);  // the unmatched reports are not under test here
+    MESS_set(MESS_SET, M_none);  // the unmatched reports are not under test here
     if (*c.tag != '\0') DEF_tag(c.tag);
     EXPECT_EQ(read_file(write("kiv.cfg", c.text)), c.expected) << c.tag << "\n" << c.text;
   }
@@ -159,7 +159,7 @@ TEST_F(DefReadTest, DeepNestingIsInactiveWithoutOverflow) {
   for (int i = 0; i < 10; ++i) text += "END\n";
   text += "prog.top yes\n";
   Lines expected = {{"prog.depth10", "yes"}, {"prog.back10", "yes"}, {"prog.top", "yes"}};
-  MESS_set(0, M_none);
+  MESS_set(MESS_SET, M_none);
   EXPECT_EQ(read_file(write("kiv.cfg", text)), expected);
 
   // Each line costs the same however deep: 200,000 sections in and out

@@ -32,13 +32,17 @@ TEST_F(MessTest, SetOperations) {
   struct Step { int oper; M_type mask; M_type level_after; int count_after; };
   struct Case { const char* name; std::vector<Step> steps; };
   const Case cases[] = {
-      {"set fills lower bits", {{0, M_warn, 0xff, 1}, {0, M_mess, 0xfff, 2}, {0, M_debug, 0xffffffff, 3}}},
-      {"set sub-level", {{0, M_warnc, 0x7f, 1}}},
-      {"set zero silences", {{0, 0, 0, 1}}},
-      {"add and remove", {{1, M_debugc, 0x400fffff, 1}, {-1, M_out2, 0x4000ffff, 2}}},
-      {"uncounted change", {{10, M_mess, 0xfff, 0}, {11, M_out1a, 0x1fff, 0}, {9, M_print, 0x1ff0, 0}}},
-      {"default applies before explicit", {{20, M_warn, 0xff, 0}}},
-      {"default ignored after explicit", {{0, M_mess, 0xfff, 1}, {20, M_warn, 0xfff, 1}, {21, M_debug, 0xfff, 1}}},
+      {"set fills lower bits",
+       {{MESS_SET, M_warn, 0xff, 1}, {MESS_SET, M_mess, 0xfff, 2}, {MESS_SET, M_debug, 0xffffffff, 3}}},
+      {"set sub-level", {{MESS_SET, M_warnc, 0x7f, 1}}},
+      {"set zero silences", {{MESS_SET, 0, 0, 1}}},
+      {"add and remove", {{MESS_ADD, M_debugc, 0x400fffff, 1}, {MESS_REMOVE, M_out2, 0x4000ffff, 2}}},
+      {"uncounted change",
+       {{MESS_SET_QUIET, M_mess, 0xfff, 0}, {MESS_ADD_QUIET, M_out1a, 0x1fff, 0},
+        {MESS_REMOVE_QUIET, M_print, 0x1ff0, 0}}},
+      {"default applies before explicit", {{MESS_SET_DEFAULT, M_warn, 0xff, 0}}},
+      {"default ignored after explicit",
+       {{MESS_SET, M_mess, 0xfff, 1}, {MESS_SET_DEFAULT, M_warn, 0xfff, 1}, {MESS_ADD_DEFAULT, M_debug, 0xfff, 1}}},
       {"unknown operation", {{5, M_debug, 0x000fffff, 0}, {3, M_debug, 0x000fffff, 1}}},
   };
   for (const Case& c : cases) {

@@ -172,7 +172,7 @@ TEST_F(MqueueTest, RequestsLongerThan118CharactersAreRefused) {
 TEST_F(MqueueTest, TrafficIsTracedAtDebugd) {
   LoopWindow window;
   int qid = MQ_open(window.number());
-  MESS_set(1, M_debugd);
+  MESS_set(MESS_ADD, M_debugd);
   testing::internal::CaptureStdout();
   MQ_put(qid, 3, "quit");
   std::string item;
@@ -189,7 +189,7 @@ TEST_F(MqueueTest, PollingPausesAfterTheSecondAttempt) {
     std::this_thread::sleep_for(std::chrono::milliseconds(450));
     window.send(9, 0, "late");
   });
-  MESS_set(1, M_debugd);
+  MESS_set(MESS_ADD, M_debugd);
   testing::internal::CaptureStdout();
   auto start = std::chrono::steady_clock::now();
   std::string item;

@@ -21,7 +21,7 @@ class ParToolTest : public ::testing::Test {
     RES_reset();
     FILE_reset();
     MESS_reset();
-    MESS_set(0, M_none);  // no convention file here: its warning is expected
+    MESS_set(MESS_SET, M_none);  // no convention file here: its warning is expected
     RES_put("file_path", dir_.c_str());
   }
   void TearDown() override {

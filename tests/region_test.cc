@@ -33,7 +33,7 @@ class RegionTest : public testing::Test {
     DOM_reset();
     RES_new(NO_VALUE, "file_path", dir_.c_str(), CV_string);
     write("sao.cty", "Denver CO US KDEN *2* 39.77 -104.87 1611 72565 12\n");
-    MESS_set(0, M_error);  // keep the lookups quiet unless a test listens
+    MESS_set(MESS_SET, M_error);  // keep the lookups quiet unless a test listens
   }
   void TearDown() override {
     DOM_reset();
@@ -130,7 +130,7 @@ TEST_F(RegionTest, DecodesSpecificationForms) {
 TEST_F(RegionTest, RejectsInvalidSpecifications) {
   const char* const specs[] = {"1,2,3,4,5,6,7,8,9", "ps,north,-100", "qq,40,-100,1",
                                "id:NOWHERE", "ps,40,-100,x,20,1,1"};
-  MESS_set(0, M_warn);
+  MESS_set(MESS_SET, M_warn);
   for (const char* spec : specs) {
     SCOPED_TRACE(spec);
     Domain d;
@@ -175,8 +175,8 @@ TEST_F(RegionTest, FormMessages) {
       {"ps,40,-100,50,40,1.5", " 0 proj,plon,clat,clon,dx,dy\n"},
       {"us", " 0 reg:REG\n"},
   };
-  MESS_set(0, M_error);
-  MESS_set(1, M_debugc);
+  MESS_set(MESS_SET, M_error);
+  MESS_set(MESS_ADD, M_debugc);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.spec);
     Domain d;
@@ -322,8 +322,8 @@ TEST_F(RegionTest, ResolvesRegionNames) {
 }
 
 TEST_F(RegionTest, MissingRegionFileIsReportedAtDebugd) {
-  MESS_set(0, M_error);
-  MESS_set(1, M_debugd);
+  MESS_set(MESS_SET, M_error);
+  MESS_set(MESS_ADD, M_debugd);
   Domain d;
   testing::internal::CaptureStdout();
   EXPECT_EQ(DOM_decode("us", &d), 2);

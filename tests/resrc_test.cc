@@ -659,7 +659,7 @@ TEST_F(ResTest, PositionalReplacesFileValue) {
 
 TEST_F(ResTest, PatternSetsEveryPathWithOneReportEach) {
   write_file("kiv.cfg", "*path /p\n");
-  MESS_set(1, M_debugd);
+  MESS_set(MESS_ADD, M_debugd);
   testing::internal::CaptureStdout();
   decode({"-df", dir_.string()});
   std::string out = testing::internal::GetCapturedStdout();
