@@ -17,7 +17,7 @@
 #include <string>
 
 #include "bench/scan_files.h"
-#include "bench/simple_scanner.h"
+#include "tests/simple_scanner.h"
 #include "src/header_tool.h"
 #include "src/mess.h"
 

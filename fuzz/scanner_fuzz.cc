@@ -8,7 +8,7 @@
 #include <iterator>
 #include <string>
 
-#include "bench/simple_scanner.h"
+#include "tests/simple_scanner.h"
 #include "fuzz/fuzz_env.h"
 #include "src/header_tool.h"
 #include "src/mess.h"

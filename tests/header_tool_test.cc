@@ -17,7 +17,7 @@
 
 #include "bench/raw_generator.h"
 #include "bench/scan_files.h"
-#include "bench/simple_scanner.h"
+#include "tests/simple_scanner.h"
 #include "src/mess.h"
 #include "src/string.h"
 #include "src/tools.h"
