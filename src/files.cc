@@ -1102,18 +1102,15 @@ bool can_name(const std::string& request) {
   return false;
 }
 
-FILE_named unnamed() {
-  FILE_named none;
-  none.named = false;
-  none.date = state.file_date;
-  return none;
-}
-
 // The file of current-file expression `expr`, which the user asked for as
 // `request`.
 FILE_named current_file(const char* expr, const std::string& request) {
-  if (!can_name(request)) return unnamed();
   FILE_named named;
+  if (!can_name(request)) {
+    named.named = false;
+    named.date = state.file_date;
+    return named;
+  }
   FILE_set_current(expr, named.name);
   named.date = state.file_date;
   return named;
@@ -1164,10 +1161,7 @@ FILE_named name_spec(const char* file) {
   state.file_date = match.date;
   state.late_off = match.period;
   state.ext = match.ext;
-  named.name = match.name;
-  named.date = match.date;
-  named.fits = match.fits;
-  return named;
+  return FILE_named{match.name, match.date, match.fits, true};
 }
 
 }  // namespace
@@ -1426,42 +1420,50 @@ std::string list_pattern(const std::string& tmpl) {
   return pattern;
 }
 
-// Hours, ':' and minutes ("6", "6:30", ":30", "-0:30") in seconds; the
-// minutes take the sign of the hours.
-long read_span(const char* text) {
-  std::string s = text_or_empty(text);
-  size_t pos = 0;
-  while (pos < s.size() && std::isspace(static_cast<unsigned char>(s[pos]))) ++pos;
+bool is_blank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+
+// Reads hours, ':' and minutes ("6", "6:30", ":30", "-0:30", blanks
+// around) from `pos` on, in seconds; the minutes take the sign of the
+// hours. Moves `pos` past what it read; `digits` (may be null) counts the
+// digits.
+long read_span(const std::string& s, size_t& pos, size_t* digits = nullptr) {
+  while (pos < s.size() && is_blank(s[pos])) ++pos;
   bool negative = pos < s.size() && s[pos] == '-';
   if (pos < s.size() && (s[pos] == '-' || s[pos] == '+')) ++pos;
+  size_t start = pos;
   long hours = read_number(s, pos);
+  size_t count = pos - start;
   long mins = 0;
   if (pos < s.size() && s[pos] == ':') {
-    ++pos;
+    start = ++pos;
     mins = read_number(s, pos);
+    count += pos - start;
   }
+  while (pos < s.size() && is_blank(s[pos])) ++pos;
+  if (digits != nullptr) *digits = count;
   long span = hours * 3600 + mins * 60;
   return negative ? -span : span;
 }
 
-// Whether a `num_hour` text reads as a span "[+|-]H[:M]" or ":M", with
-// an optional step ",H[:M]" after it; blanks may stand around each.
-bool is_span_text(const std::string& text) {
+long read_span(const char* text) {
   size_t pos = 0;
-  for (int part = 0; part < 2; ++part) {
-    while (pos < text.size() && std::isspace(static_cast<unsigned char>(text[pos]))) ++pos;
-    if (part == 0 && pos < text.size() && (text[pos] == '-' || text[pos] == '+')) ++pos;
-    size_t digits = 0;
-    for (; pos < text.size() && is_digit(text[pos]); ++pos) ++digits;
-    if (pos < text.size() && text[pos] == ':')
-      for (++pos; pos < text.size() && is_digit(text[pos]); ++pos) ++digits;
-    while (pos < text.size() && std::isspace(static_cast<unsigned char>(text[pos]))) ++pos;
-    if (digits == 0) return false;
-    if (pos == text.size()) return true;
-    if (part == 1 || text[pos] != ',') return false;
-    ++pos;
-  }
-  return false;
+  return read_span(text_or_empty(text), pos);
+}
+
+// Whether a `num_hour` text reads whole as a span, with an optional step
+// ",H[:M]" (no sign) after it. The empty text is no value, not a wrong one.
+bool is_span_text(const std::string& text) {
+  if (text.empty()) return true;
+  size_t pos = 0, digits = 0;
+  read_span(text, pos, &digits);
+  if (digits == 0) return false;
+  if (pos == text.size()) return true;
+  if (text[pos] != ',') return false;
+  size_t step = text.find_first_not_of(" \t", pos + 1);
+  if (step == std::string::npos || text[step] == '-' || text[step] == '+') return false;
+  pos = step;
+  read_span(text, pos, &digits);
+  return digits > 0 && pos == text.size();
 }
 
 int exists(const FILE_named& named) { return named.named && FILE_exist(named.name.c_str()) ? 1 : 0; }
@@ -1497,10 +1499,6 @@ FILE_named take_answer(const std::string& answer) {
 
 // The file of the series step `offset` seconds after the first file.
 FILE_named series_file(long offset) {
-  Date d = date_of(seconds_of(state.first.date) + offset);
-  char stamp[64];
-  std::snprintf(stamp, sizeof stamp, "#%04d%02d%02d%02d%02d", d.year, d.month, d.day, d.hour, d.min);
-  if (!can_name(stamp)) return unnamed();
   FILE_named named;
   FILE_set_date_off(state.first.date, offset, named.name);
   named.date = state.file_date;
@@ -1573,7 +1571,11 @@ int FILE_first(const FILE_named& first) {
   const char* hours = RES_get("num_hour");
   if (hours != nullptr && !is_span_text(hours) && first_report(std::string("num_hour ") + hours))
     MESS_print(M_warn, "Invalid number of hours: %s\n", hours);
-  state.num_hour = FILE_num_hour();
+  // Steps are named from the convention; without its file the first file
+  // stands alone (an unnamed one was reported when it was asked for).
+  long span = FILE_num_hour();
+  bool can_step = span == 0 || (first.named && can_name(std::string("num_hour ") + text_or_empty(hours)));
+  state.num_hour = can_step ? span : 0;
   state.skip = FILE_get_skip();
   state.offset = FILE_get_offset();
   if (state.skip > 0 && state.skip >= state.offset) state.offset *= state.skip / state.offset;

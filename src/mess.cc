@@ -220,12 +220,10 @@ int MESS_hold(M_type type, const char* mess) {
   if (!MESS_check(type) || state.mess_out == LogMode::log_only || FLAG_batch() ||
       state.page == Paging::never)
     return 0;
-  // Not a fault: the pause is a prompt, and prompts go to standard output
-  // with the page they hold, whatever the level of the message that filled
-  // the page. A plain error or warning carries the error bits or the warn
-  // bits, never both; only a caller that asks for the error screen as such
-  // (M_error | M_warn) gets the prompt there.
-  bool to_err = (type & M_error) && (type & M_warn);
+  // The prompt goes where the message that filled the page went. Error
+  // and warn own one half of their group each, so either half counts: a
+  // test for both together would hold for no plain error or warning.
+  bool to_err = (type & M_screen_err) != 0;
   std::fflush(stdout);
   std::fputs(mess, to_err ? stderr : stdout);
   std::fflush(to_err ? stderr : stdout);

@@ -35,10 +35,11 @@ int MESS_print(M_type type, const char* mess, ...) __attribute__((format(printf,
 // "-fi:" new log and screen, "fi:" log only, "dfi:" opened for every
 // message), "page", "nopage", "line:N" (page length, 22 by default).
 // A word that is none of these is warned ("Unknown message level: %s",
-// before it is applied) and then applied as before: as a level word with
-// the empty mask. Counts as an explicit setting. Returns 0.
+// before it is applied) and then applied as a level word with the empty
+// mask. Counts as an explicit setting. Returns 0.
 int MESS_set_str(const char* str);
-// Shows `mess` and waits for a key at the terminal; does nothing when
+// Shows `mess` on the stream a message of `type` goes to (standard error
+// for error and warn levels) and waits for a key; does nothing when
 // `type` is not shown, in log-only mode, in batch mode or with "nopage".
 // Restarts the page count. Returns 0.
 int MESS_hold(M_type type, const char* mess);

@@ -344,8 +344,9 @@ void convert_file_param(const char* text) {
       return;
     }
   }
-  // The policy stays unset, as before: batch runs keep, a terminal asks.
-  MESS_print(M_warn, "Unknown file parameter: %s (use, calc, over, app)\n", text);
+  // The policy stays unset: batch runs keep, a terminal asks. An empty
+  // value is no word at all, so nothing was mistyped.
+  if (text[0] != '\0') MESS_print(M_warn, "Unknown file parameter: %s (use, calc, over, app)\n", text);
 }
 
 void convert_plot_type(const char* text) {

@@ -1,6 +1,7 @@
 // End-to-end tests: the built header_tool run in a temporary directory
 // with a clean environment and no terminal.
 #include <cstdio>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,16 @@ TEST_F(E2ETest, HelpPrintsTheHelpTextAndNothingElse) {
   EXPECT_NE(r.out.find("Positional options...\n file [file...]  Input file names\n"),
             std::string::npos);
   EXPECT_EQ(r.out.find("HEADER DATA FILE GENERATOR"), std::string::npos);
+  EXPECT_FALSE(exists("hdr"));
+}
+
+TEST_F(E2ETest, VersionOfEveryProgram) {
+  for (const char* program : {KIV_HEADER_TOOL, KIV_HEADER_CHECK}) {
+    ChildRun r = run_program({program, "-fp", "etc", "--version", "2026120818.raw"}, {}, dir_);
+    EXPECT_EQ(r.status, 0) << program;
+    EXPECT_EQ(r.out, fs::path(program).filename().string() + " 5.60.2\n");
+    EXPECT_EQ(r.err, "");
+  }
   EXPECT_FALSE(exists("hdr"));
 }
 
@@ -112,6 +123,61 @@ TEST_F(E2ETest, ExistingHeaderPolicyInBatchMode) {
   EXPECT_EQ(read("hdr/2026120818.hdr"), kTwoRecords + kThirdRecord);
 }
 
+// The data file of the hour `hours` from now, named by the convention.
+std::string hour_from_now(int hours) {
+  time_t t = std::time(nullptr) + hours * 3600L;
+  struct tm tm {};
+  gmtime_r(&t, &tm);
+  char name[32];
+  std::strftime(name, sizeof name, "%Y%m%d%H", &tm);
+  return name;
+}
+
+TEST_F(E2ETest, MeaninglessValuesAreWarnedOnceAndChangeNothingElse) {
+  // kivcurtime is read for each current file: "cu" and "cu1" read it twice.
+  // A value that is no date and hour stands for the clock, so the files
+  // of the hours around now are there to be found.
+  for (int h = -1; h <= 1; ++h) write("raw/" + hour_from_now(h) + ".raw", kTwoProducts);
+  const std::vector<std::string> now_files = {"2026120818.raw", "cu", "cu1"};
+  struct Case {
+    std::vector<std::string> args;
+    std::string env;
+    std::string warning;
+    std::string header;  // hdr/2026120818.hdr afterwards
+  };
+  const Case cases[] = {
+      {{"-pf", "apend", "2026120818.raw"}, "",
+       "Unknown file parameter: apend (use, calc, over, app)\n", kTwoRecords},  // left alone
+      {{"-pf", "app", "-me", "mesage", "2026120818.raw"}, "", "Unknown message level: mesage\n",
+       kTwoRecords + kThirdRecord},
+      {{"-pf", "app", "-nh", "abc", "2026120818.raw"}, "", "Invalid number of hours: abc\n",
+       kTwoRecords + kThirdRecord},
+      {now_files, "kivcurtime=tomorrow", "Invalid time in kivcurtime: tomorrow, using the clock\n",
+       kTwoRecords},
+      {now_files, "kivcurtime=2026-12-09T11",
+       "Invalid time in kivcurtime: 2026-12-09T11, using the clock\n", kTwoRecords},
+      {now_files, "kivcurtime=19991209", "Invalid time in kivcurtime: 19991209, using the clock\n",
+       kTwoRecords},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(dir_ / "hdr");
+    write("raw/2026120818.raw", kTwoProducts);
+    ASSERT_EQ(run(with_paths({"-ba", "2026120818.raw"})).status, 0);
+    write("raw/2026120818.raw", kThirdProduct, true);
+    std::vector<std::string> args = with_paths({"-ba"});
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    ToolRun r = run(args, c.env.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.env});
+    EXPECT_EQ(r.status, 0) << c.warning;
+    EXPECT_EQ(r.err, c.warning);
+    EXPECT_EQ(read("hdr/2026120818.hdr"), c.header) << c.warning;
+    EXPECT_FALSE(exists("hdr/2026120817.hdr")) << c.warning;  // no series
+    if (c.env.empty()) continue;
+    // The clock's hour and the one before (a new hour may have begun).
+    EXPECT_TRUE(exists("hdr/" + hour_from_now(0) + ".hdr") || exists("hdr/" + hour_from_now(1) + ".hdr"));
+    EXPECT_TRUE(exists("hdr/" + hour_from_now(-1) + ".hdr") || exists("hdr/" + hour_from_now(0) + ".hdr"));
+  }
+}
+
 TEST_F(E2ETest, MissingHeaderDirectoriesAreCreated) {
   write("raw/2026120818.raw", kTwoProducts);
   ToolRun made = run({"-ba", "-fp", "etc", "-rp", "raw", "-cp", "a/b/c", "2026120818.raw"});
@@ -152,23 +218,33 @@ TEST_F(E2ETest, NoHeaderFileAndWhatToFix) {
   write("raw/2026120818.raw", kTwoProducts);
   write("2026120818.raw", kTwoProducts);
   const std::string conv = "raw %R/%Y%m%d%h.raw %C/%Y%m%d%h.hdr 0\n";
+  const std::string no_conv = "FILE_set_name: No file name convention file: etc/name_conv\n";
   struct Case {
     std::string conv;  // "": no convention file
     std::vector<std::string> args;
     std::string err;
+    std::string out;  // the records shown, "" when no data file could be named
   };
   const Case cases[] = {
       {"", {"2026120818.raw"},
-       "FILE_set_name: No file name convention file: etc/name_conv\n"
-       "No file name convention file etc/name_conv, no header file written: 2026120818.raw\n"},
+       no_conv + "No file name convention file etc/name_conv, no header file written: 2026120818.raw\n",
+       kTwoRecords},
+      {"", {"raw/2026120818.raw"},
+       no_conv + "No file name convention file etc/name_conv, no header file written: raw/2026120818.raw\n",
+       kTwoRecords},
+      {"", {"la"}, no_conv + "No file name convention file etc/name_conv: cannot name data file la\n", ""},
+      {"", {"-nh", "-1", "#2026120818"},
+       no_conv + "No file name convention file etc/name_conv: cannot name data file #2026120818\n", ""},
       {"raw %R/%Y%m%d%h.raw - 0\n", {"2026120818.raw"},
-       "No header file template for type raw, no header file written: raw/2026120818.raw\n"},
+       "No header file template for type raw, no header file written: raw/2026120818.raw\n", kTwoRecords},
       {conv, {"notes.raw"},
        "Data file name does not fit template %R/%Y%m%d%h.raw, no header file written: "
-       "raw/notes.raw\n"},
-      {conv, {"@raw/notes.raw"}, "No date in data file name, no header file written: raw/notes.raw\n"},
+       "raw/notes.raw\n",
+       kTwoRecords},
+      {conv, {"@raw/notes.raw"}, "No date in data file name, no header file written: raw/notes.raw\n",
+       kTwoRecords},
       {"raw %R/%Y%m%d%h.raw %R/%Y%m%d%h.raw 0\n", {"-pf", "over", "2026120818.raw"},
-       "Header file would overwrite data file: raw/2026120818.raw\n"},
+       "Header file would overwrite data file: raw/2026120818.raw\n", kTwoRecords},
   };
   for (const Case& c : cases) {
     if (c.conv.empty()) fs::remove(dir_ / "etc/name_conv");
@@ -178,7 +254,7 @@ TEST_F(E2ETest, NoHeaderFileAndWhatToFix) {
     ToolRun r = run(args);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, c.err);
-    EXPECT_EQ(r.out, kTwoRecords);  // the records only as messages
+    EXPECT_EQ(r.out, c.out);  // the records only as messages
     EXPECT_FALSE(exists("hdr"));
   }
   EXPECT_EQ(read("raw/2026120818.raw"), kTwoProducts);

@@ -794,9 +794,13 @@ TEST_F(CurrentTest, ListingQuotesResourceValues) {
   std::string home = home_dir();
   std::string sub = ".files_test_" + std::to_string(::getpid());
   std::string me = ::getpwuid(::getuid())->pw_name;
+  std::string every_char;  // all a directory name can hold: any byte but '/' and NUL
+  for (int c = 1; c < 256; ++c)
+    if (c != '/') every_char += static_cast<char>(c);
   struct Case {
     std::string raw_path, dir;
   } cases[] = {{dir_ + "/we ird;touch pwned", dir_ + "/we ird;touch pwned"},
+               {dir_ + "/" + every_char, dir_ + "/" + every_char},
                {"~/" + sub, home + "/" + sub},
                {"~" + me + "/" + sub, home + "/" + sub}};
   for (const Case& c : cases) {

@@ -158,6 +158,9 @@ TEST_F(MessTest, PagingHoldsAfterMaxLines) {
   MESS_print(M_print, "4\n");
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(out, "a\nb\nc\n2\n3\nPress return to continue\n4\n");
+  testing::internal::CaptureStderr();
+  MESS_print(M_warn, "w\nw\n");  // a warning fills the page: the prompt follows it
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "w\nw\nPress return to continue\n");
   FLAG_set(FLAG_BATCH, 1);  // batch runs never wait
   testing::internal::CaptureStdout();
   MESS_print(M_print, "5\n6\n7\n");

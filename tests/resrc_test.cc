@@ -38,7 +38,7 @@ const res_type kHdrKey[] = {
 const res_type kHdrPos[] = {RES_filenames, RES_null};
 
 const char* const kEnvNames[] = {"kivdefault", "kivfile", "kivhdr.file_path", "kivfile_path",
-                                 "kivtz", "kivbatch"};
+                                 "kivtz", "kivbatch", "kivraw", "kivcon"};
 
 void reset_all() {
   RES_reset();
@@ -639,16 +639,22 @@ TEST_F(ResTest, TimeZoneFromEnvironment) {
 // ---- Resource files and environment --------------------------------------
 
 TEST_F(ResTest, PrecedenceFileEnvironmentCommandLine) {
-  write_file("kiv.cfg", "*file_path /file\n*data_path /file\nhdr.raw_path /file\nhdr.extra x\n");
+  // Each pair of sources sets one resource: the later source of the order
+  // file < environment < command line must win it.
+  write_file("kiv.cfg", "*file_path /file\n*data_path /file\n*raw_path /file\nhdr.extra x\n");
   setenv("kivfile", "/env", 1);
+  setenv("kivraw", "/env", 1);
+  setenv("kivcon", "/env", 1);
   setenv("kivdefault", dir_.c_str(), 1);
-  decode({"-rp", "/cl"});
-  EXPECT_EQ("/env", get("file_path"));
-  EXPECT_EQ("/file", get("data_path"));
-  EXPECT_EQ("/cl", get("raw_path"));
-  EXPECT_EQ("x", get("extra"));
+  decode({"-rp", "/cl", "-cp", "/cl"});
+  const Expect expected = {{"file_path", "/env"},  // file and environment
+                           {"raw_path", "/cl"},    // all three
+                           {"con_path", "/cl"},    // environment and command line
+                           {"data_path", "/file"},
+                           {"extra", "x"},
+                           {"default", dir_.string()}};
+  for (const auto& [name, value] : expected) EXPECT_EQ(get(name.c_str()), value) << name;
   EXPECT_EQ(NO_VALUE, index_of("extra"));
-  EXPECT_EQ(dir_.string(), get("default"));
 }
 
 TEST_F(ResTest, PositionalReplacesFileValue) {
