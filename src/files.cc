@@ -878,8 +878,8 @@ struct Match {
 // fields are written into, `ext` the extension known so far.
 class Matcher {
  public:
-  Matcher(const std::string& spec, const std::string& input, const Date& start, const std::string& ext)
-      : spec_(spec), in_(input), bare_(input.find('/') == std::string::npos) {
+  Matcher(const std::string& asked, const std::string& input, const Date& start, const std::string& ext)
+      : asked_(asked), in_(input), bare_(input.find('/') == std::string::npos) {
     result_.date = start;
     result_.ext = ext;
   }
@@ -891,7 +891,7 @@ class Matcher {
       step();
     }
     result_.name = out_;
-    MESS_print(M_debugd, "FILES:%s:%s:%d\n", spec_.c_str(), out_.c_str(), where_);
+    MESS_print(M_debugd, "FILES:%s:%s:%d\n", asked_.c_str(), out_.c_str(), where_);
     DATE_print(M_debug, &result_.date);
     return result_;
   }
@@ -901,7 +901,7 @@ class Matcher {
 
   void trace() {
     MESS_print(M_debugd, "FILES:%s:%s:%s:%s:%s:%d\n", tmpl_.c_str() + ti_, in_.c_str() + ii_,
-               out_.c_str(), spec_.c_str(), out_.c_str(), where_);
+               out_.c_str(), asked_.c_str(), out_.c_str(), where_);
   }
 
   // The rest of the input is taken over unchanged.
@@ -1078,7 +1078,7 @@ class Matcher {
     ii_ = std::min(in_.size(), ii_ + text.size());
   }
 
-  std::string spec_, in_, tmpl_, out_;
+  std::string asked_, in_, tmpl_, out_;
   bool bare_;
   Match result_;
   size_t ti_ = 0, ii_ = 0;
@@ -1117,47 +1117,47 @@ FILE_named current_file(const char* expr, const std::string& request) {
 }
 
 // FILE_set_file, with what the naming found out.
-FILE_named name_spec(const char* file) {
+FILE_named name_requested(const char* file) {
   FILE_named named;
-  std::string spec = text_or_empty(file);
+  std::string given = text_or_empty(file);
   clear_date_time(state.file_date);
-  size_t hash = spec.size() > 1 ? spec.find('#', 1) : std::string::npos;
+  size_t hash = given.size() > 1 ? given.find('#', 1) : std::string::npos;
   if (hash != std::string::npos) {
-    DATE_read_stamp(spec, hash + 1, state.set, DATE_step::width);
-    spec.resize(hash);
+    DATE_read_stamp(given, hash + 1, state.set, DATE_step::width);
+    given.resize(hash);
   }
   state.file_date = state.set;
   named.date = state.set;
-  if (stricmp(spec.c_str(), "exit") == 0) KIV_exit(0);
-  if (!spec.empty() && spec[0] == '@') {
+  if (stricmp(given.c_str(), "exit") == 0) KIV_exit(0);
+  if (!given.empty() && given[0] == '@') {
     state.filename_type = 1;
-    named.name = spec.substr(1);
+    named.name = given.substr(1);
     return named;
   }
-  if (FILE_is_stdio(spec.c_str()) || (!state.conv.empty() && FILE_is_stdio(state.conv.c_str()))) {
+  if (FILE_is_stdio(given.c_str()) || (!state.conv.empty() && FILE_is_stdio(state.conv.c_str()))) {
     named.name.assign(1, '-');  // not = "-": GCC 12 warns falsely (-Wrestrict) on that
     return named;
   }
-  bool cu = starts_with_i(spec, "cu");
-  bool current = spec[0] == '#' || cu || starts_with_i(spec, "la");
+  bool cu = starts_with_i(given, "cu");
+  bool current = given[0] == '#' || cu || starts_with_i(given, "la");
   // Without a convention a name is taken as given; a missing convention
   // file leaves the type's own text as the template, which fits no name.
   if (state.conv.empty() || (!state.conv_missing.empty() && !current)) {
-    named.name = spec;
-    state.filename = spec;
+    named.name = given;
+    state.filename = given;
     state.filename_type = 1;
     return named;
   }
   if (current) {
-    named = current_file(cu ? spec.c_str() + 2 : spec.c_str(), text_or_empty(file));
+    named = current_file(cu ? given.c_str() + 2 : given.c_str(), text_or_empty(file));
     if (named.named) report_current(named.name);
     return named;
   }
-  if (stricmp(spec.c_str(), "none") == 0 || (FILE_fullpath(state.conv.c_str()) && FILE_fullpath(spec.c_str()))) {
-    named.name = spec;
+  if (stricmp(given.c_str(), "none") == 0 || (FILE_fullpath(state.conv.c_str()) && FILE_fullpath(given.c_str()))) {
+    named.name = given;
     return named;
   }
-  Match match = Matcher(text_or_empty(file), spec, state.file_date, state.ext).run(state.conv);
+  Match match = Matcher(text_or_empty(file), given, state.file_date, state.ext).run(state.conv);
   state.file_date = match.date;
   state.late_off = match.period;
   state.ext = match.ext;
@@ -1167,7 +1167,7 @@ FILE_named name_spec(const char* file) {
 }  // namespace
 
 int FILE_set_file(const char* file, std::string& out_file) {
-  out_file = name_spec(file).name;
+  out_file = name_requested(file).name;
   return 0;
 }
 
@@ -1494,7 +1494,7 @@ FILE_named take_answer(const std::string& answer) {
     if (named.named) report_current(named.name);
     return named;
   }
-  return name_spec(answer.c_str());
+  return name_requested(answer.c_str());
 }
 
 // The file of the series step `offset` seconds after the first file.
@@ -1523,7 +1523,7 @@ int FILE_get_file_only(const char* prompt, FILE_named& first) {
       FILE_list_file();
       KIV_exit(0);
     }
-    first = name_spec(names[0].c_str());
+    first = name_requested(names[0].c_str());
     state.filename = first.name;
     return exists(first);
   }
@@ -1611,7 +1611,7 @@ long FILE_set_date_off(const Date& datim, long offset, std::string& out_file) {
 int FILE_get_next(FILE_named& next) {
   if (state.numfile > 1 || (state.numfile == 1 && state.num_hour == 0)) {
     if (state.file_ind >= state.numfile) return 0;
-    next = name_spec(state.files[static_cast<size_t>(state.file_ind++)].c_str());
+    next = name_requested(state.files[static_cast<size_t>(state.file_ind++)].c_str());
     return 1;
   }
   if (state.num_hour < 0 ? state.nsecs > 0 : state.nsecs > state.num_hour) return 0;

@@ -164,7 +164,7 @@ struct FILE_named {
 // way is kept). A "#YYYYMMDDhhmm" suffix sets the requested date first.
 // Without the convention file a name is taken as given, and a date, "cu"
 // or "la" cannot be named: "No file name convention file %s: cannot name
-// data file %s" at level error (once per specification), `out_file`
+// data file %s" at level error (once per request), `out_file`
 // empty. "exit" ends the process with status 0. Returns 0.
 int FILE_set_file(const char* file, std::string& out_file);
 // Names the file of a current-file expression in `filename`: a base time
@@ -181,7 +181,7 @@ long FILE_set_current(const char* cur, std::string& filename);
 // the files and ends the process with status 0), else the `current`
 // resource, else "la" in batch mode, else lists the files and asks
 // `prompt` ("list" lists again, "exit" ends the process, a current-file
-// expression or a specification). Leaves the name in the module and the
+// expression or any other name). Leaves the name in the module and the
 // file in `first`. Returns 1 when the file exists, else 0.
 int FILE_get_file_only(const char* prompt, FILE_named& first);
 // The same with the name alone in `outfile` (may be null).

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "src/header_tool.h"
+#include "src/resrc.h"
 #include "tests/tool_fixture.h"
 
 namespace {
@@ -40,6 +42,23 @@ TEST_F(DocsTest, ReadmeOptionsBlockIsTheHelpOutput) {
   ToolRun help = run({"-h"});
   ASSERT_EQ(help.status, 0);
   EXPECT_EQ(block_after("## Options"), help.out);
+}
+
+TEST_F(DocsTest, ReadmeEnvironmentTableIsTheResourceTable) {
+  std::string expected = "| `-df` | `default` | `kivdefault` |\n";
+  for (const res_type* key = HDR_res_key; *key != RES_null; ++key) {
+    RES_defobj row;
+    RES_enter(&row, *key);
+    expected += std::string("| `-") + row.cmd + "` | `" + row.def + "` | `" + row.env + "` |\n";
+  }
+  RES_defobj files;
+  RES_enter(&files, HDR_res_pos[0]);
+  expected += std::string("| file names | `") + files.def + "` | `" + files.env + "` |\n";
+  const std::string head = "| option | resource | environment variable |\n|---|---|---|\n";
+  size_t at = kReadme.find(head);
+  ASSERT_NE(at, std::string::npos);
+  at += head.size();
+  EXPECT_EQ(kReadme.substr(at, kReadme.find("\n\n", at) + 1 - at), expected);
 }
 
 TEST_F(DocsTest, FirstReadmeCommandIndexesTheExampleBulletins) {
