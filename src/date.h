@@ -50,8 +50,9 @@ enum class DATE_step {
 // after the last field read, moved on as `step` says.
 size_t DATE_read_stamp(std::string_view text, size_t pos, Date& date, DATE_step step);
 // 1 when `text` ("#" allowed first) is a whole date and hour, 10 digits
-// "YYYYMMDDhh" or 12 with the minute, that names a real time of 1901 to
-// 2099, with nothing else; the date read is stored in `date`. Else 0.
+// "YYYYMMDDhh" or 12 with the minute, and nothing else, that names a real
+// time of 1901 to 2099 (the years DATE_num_sec counts exactly); the date
+// read is stored in `date`. Else 0: a date without its hour is refused.
 int DATE_is_stamp(std::string_view text, Date& date);
 // Stores a time-zone setting "[+|-]NAME[:HOURS]": the sign, " " and the
 // first four characters of the name, and the offset in seconds (0 without

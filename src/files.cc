@@ -1092,7 +1092,7 @@ class Matcher {
 bool first_report(const std::string& what) { return state.warned.insert(what).second; }
 
 // Without its convention file no name can be built from a date: says so
-// for `request` (a date, a current or latest file, a series step) and
+// for `request` (a date, a current or latest file, a series) and
 // returns false.
 bool can_name(const std::string& request) {
   if (state.conv_missing.empty()) return true;

@@ -10,7 +10,7 @@
 // below its highest also set; add and remove change only the mask's bits.
 // The plain codes count as an explicit setting; the quiet ones change the
 // level without counting; the default ones apply only while nothing was
-// set explicitly (batch runs default to warn that way).
+// set explicitly.
 constexpr int MESS_SET = 0, MESS_ADD = 1, MESS_REMOVE = -1;
 constexpr int MESS_SET_QUIET = 10, MESS_ADD_QUIET = 11, MESS_REMOVE_QUIET = 9;
 constexpr int MESS_SET_DEFAULT = 20, MESS_ADD_DEFAULT = 21, MESS_REMOVE_DEFAULT = 19;
