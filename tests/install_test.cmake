@@ -1,0 +1,178 @@
+# Checks what users of the package get. Run by ctest as
+#   cmake -DMODE=consumer|package -DCONFIG=... -DSETUP=install_test_setup.cmake -P install_test.cmake
+# consumer: installs the build into a temporary prefix, builds the installed
+#   consumer example against it with find_package and with pkg-config, runs
+#   both on the installed examples, and checks the installed systemd units.
+# package: makes the .deb and the .tar.gz with cpack and checks their file
+#   lists and the .deb's control fields.
+# A missing command skips what needs it, saying "SKIPPED:" (ctest then
+# counts the test as skipped).
+include(${SETUP})
+
+execute_process(COMMAND mktemp -d RESULT_VARIABLE rc OUTPUT_VARIABLE tmp OUTPUT_STRIP_TRAILING_WHITESPACE)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "mktemp -d failed")
+endif()
+
+function(fail text)
+  file(REMOVE_RECURSE ${tmp})
+  message(FATAL_ERROR "${text}")
+endfunction()
+
+# Runs a command in the temporary directory (no resource file of the
+# caller's directory is read); fails on a non-zero status. Leaves its
+# standard output in `out`, its standard error in `err`.
+function(run)
+  execute_process(COMMAND ${ARGN} WORKING_DIRECTORY ${tmp} RESULT_VARIABLE rc
+                  OUTPUT_VARIABLE output ERROR_VARIABLE errors)
+  if(NOT rc EQUAL 0)
+    fail("${ARGN}\nended with ${rc}:\n${output}${errors}")
+  endif()
+  set(out "${output}" PARENT_SCOPE)
+  set(err "${errors}" PARENT_SCOPE)
+endfunction()
+
+function(expect_equal what expected actual)
+  if(NOT expected STREQUAL actual)
+    fail("${what}: expected\n${expected}\ngot\n${actual}")
+  endif()
+endfunction()
+
+set(skipped "")
+
+if(MODE STREQUAL "consumer")
+  set(prefix ${tmp}/prefix)
+  set(examples ${prefix}/${DOCDIR}/examples)
+  run(${CMAKE_COMMAND} --install ${BUILD_DIR} --config "${CONFIG}" --prefix ${prefix})
+  file(MAKE_DIRECTORY ${tmp}/hdr)
+  run(${prefix}/${BINDIR}/header_tool -ba -pf over -fp ${examples} -rp ${examples}/raw -cp ${tmp}/hdr
+      2026120818.raw)
+  # The series of two files from the indexed one on.
+  set(listing "${examples}/raw/2026120818.raw: header file ${tmp}/hdr/2026120818.hdr
+${examples}/raw/2026120819.raw: no header file
+2 data files, 1 with header files
+")
+  set(series -ba -nh 1 -fp ${examples} -rp ${examples}/raw -cp ${tmp}/hdr 2026120818.raw)
+
+  run(${CMAKE_COMMAND} -S ${examples}/consumer -B ${tmp}/build -G ${GENERATOR}
+      -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_PREFIX_PATH=${prefix})
+  run(${CMAKE_COMMAND} --build ${tmp}/build)
+  run(${tmp}/build/kiv_series ${series})
+  expect_equal("kiv_series built with find_package" "${listing}" "${out}")
+
+  find_program(PKG_CONFIG pkg-config)
+  if(PKG_CONFIG)
+    run(${CMAKE_COMMAND} -E env PKG_CONFIG_PATH=${prefix}/${LIBDIR}/pkgconfig ${PKG_CONFIG} --cflags --libs kiv)
+    separate_arguments(flags UNIX_COMMAND "${out}")
+    run(${CXX} -o ${tmp}/kiv_series ${examples}/consumer/kiv_series.cc ${flags})
+    run(${tmp}/kiv_series ${series})
+    expect_equal("kiv_series built with pkg-config" "${listing}" "${out}")
+  else()
+    string(APPEND skipped " pkg-config not found, the build with it not tried;")
+  endif()
+
+  find_program(SYSTEMD_ANALYZE systemd-analyze)
+  if(SYSTEMD_ANALYZE)
+    # The units as installed, but starting the installed program.
+    file(READ ${examples}/systemd/header_tool@.service service)
+    string(REPLACE "/usr/bin/" "${prefix}/${BINDIR}/" service "${service}")
+    file(WRITE ${tmp}/units/header_tool@.service "${service}")
+    file(COPY ${examples}/systemd/header_tool@.timer DESTINATION ${tmp}/units)
+    run(${SYSTEMD_ANALYZE} verify --man=no
+        ${tmp}/units/header_tool@feed.service ${tmp}/units/header_tool@feed.timer)
+    # Unknown keys and bad values are only warned about.
+    if(err MATCHES "header_tool@")
+      fail("systemd-analyze verify:\n${err}")
+    endif()
+  else()
+    string(APPEND skipped " systemd-analyze not found, the units not verified;")
+  endif()
+
+elseif(MODE STREQUAL "package")
+  find_program(DPKG_DEB dpkg-deb)
+  if(NOT DPKG_DEB)
+    file(REMOVE_RECURSE ${tmp})
+    message("SKIPPED: dpkg-deb not found, no package made")
+    return()
+  endif()
+  # Every file the packages hold, relative to the prefix.
+  set(cmake_dir ${LIBDIR}/cmake/kiv)
+  string(TOLOWER "${CONFIG}" config)
+  if(config STREQUAL "")
+    set(config noconfig)
+  endif()
+  set(expected ${LIBDIR}/libkiv.a ${LIBDIR}/pkgconfig/kiv.pc ${cmake_dir}/kivConfig.cmake
+      ${cmake_dir}/kivConfig-${config}.cmake ${cmake_dir}/kivConfigVersion.cmake ${DOCDIR}/README.md)
+  foreach(program ${PROGRAMS})
+    list(APPEND expected ${BINDIR}/${program})
+    if(EXISTS ${SOURCE_DIR}/${program}.1)
+      list(APPEND expected ${MANDIR}/man1/${program}.1)
+    endif()
+  endforeach()
+  foreach(header ${HEADERS})
+    get_filename_component(header ${header} NAME)
+    list(APPEND expected ${INCLUDEDIR}/kiv/${header})
+  endforeach()
+  foreach(dir examples contrib)
+    file(GLOB_RECURSE docs RELATIVE ${SOURCE_DIR}/${dir} ${SOURCE_DIR}/${dir}/*)
+    list(TRANSFORM docs PREPEND ${DOCDIR}/examples/)
+    list(APPEND expected ${docs})
+  endforeach()
+  list(SORT expected)
+
+  run(cpack -C "${CONFIG}" --config ${BUILD_DIR}/CPackConfig.cmake -B ${tmp})
+  file(GLOB deb ${tmp}/*.deb)
+  file(GLOB tgz ${tmp}/*.tar.gz)
+
+  # Regular files only, as PERMISSIONS ./usr/PATH.
+  run(${DPKG_DEB} -c ${deb})
+  string(REGEX MATCHALL "(^|\n)-[^\n]*" entries "${out}")
+  set(files "")
+  foreach(entry ${entries})
+    string(REGEX REPLACE "^\n?(-[rwx-]+) .* \\./usr/" "\\1 " entry "${entry}")
+    if(entry MATCHES "^-.*/${BINDIR}/" AND NOT entry MATCHES "^-rwxr-xr-x")
+      fail("not executable in the .deb: ${entry}")
+    endif()
+    string(REGEX REPLACE "^[^ ]+ " "" entry "${entry}")
+    list(APPEND files ${entry})
+  endforeach()
+  list(SORT files)
+  expect_equal("dpkg-deb -c" "${expected}" "${files}")
+
+  run(${CMAKE_COMMAND} -E tar tf ${tgz})
+  string(REGEX MATCHALL "[^\n]*[^/\n](\n|$)" files "${out}")
+  list(TRANSFORM files REPLACE "^[^/]+/([^\n]*)\n?" "\\1")
+  list(SORT files)
+  expect_equal("the .tar.gz" "${expected}" "${files}")
+
+  run(${DPKG_DEB} -I ${deb})
+  foreach(field "Package: ${PACKAGE}" "Version: ${VERSION}" "Section: utils"
+                "Maintainer: [^\n]+" "Description: [^\n]+\n [^\n]+")
+    if(NOT out MATCHES "\n ${field}")
+      fail("dpkg-deb -I has no \"${field}\":\n${out}")
+    endif()
+  endforeach()
+  # Nothing beyond the C and C++ runtime (and the sanitizers' in such a build).
+  string(REGEX MATCH "\n Depends: ([^\n]*)" depends "${out}")
+  string(REGEX MATCHALL "(^|, *)[^ ,(]+" names "${CMAKE_MATCH_1}")
+  list(TRANSFORM names REPLACE "^, *" "")
+  set(runtime "^(libc6|libgcc-s1|libstdc\\+\\+6)$")
+  if(SANITIZE)
+    set(runtime "^(libc6|libgcc-s1|libstdc\\+\\+6|libasan[0-9]+|libubsan[0-9]+)$")
+  endif()
+  foreach(name ${names})
+    if(NOT name MATCHES "${runtime}")
+      fail("the .deb depends on ${name}:${depends}")
+    endif()
+  endforeach()
+  if(NOT names MATCHES "libc6" OR NOT names MATCHES "libstdc")
+    fail("the .deb names not its runtime:${depends}")
+  endif()
+else()
+  fail("MODE consumer or package, not \"${MODE}\"")
+endif()
+
+file(REMOVE_RECURSE ${tmp})
+if(skipped)
+  message("SKIPPED:${skipped} the rest passed")
+endif()
