@@ -62,7 +62,7 @@ constexpr char kETX = '\x03';
 // A start's first byte lies at most this far before its record offset:
 // its line and the line skipped after it, 80 characters each.
 constexpr long kBack = 2 * (hdr::kPiece + 1) + 2;
-constexpr size_t kCopyBlock = 64 * 1024;  // data read at a time when copying
+constexpr size_t kCopyBlock = 256 * 1024;  // data read at a time when copying  // data read at a time when copying  // data read at a time when copying
 constexpr size_t kProbeBlock = 4 * 1024;  // ... when only records are read
 constexpr long kHeaderBlock = 256 * 1024;  // header bytes read at a time
 constexpr size_t kTail = 3 + hdr::kIdWidth;  // " / " and the identification
@@ -685,18 +685,16 @@ class FileRun {
     }
   }
 
-  // Makes the data bytes [keep, upto) available, keeping in the buffer
-  // what the output gathered and the pending product's bytes while they
-  // fit, so that they need not be read again.
+  // Makes the data bytes [keep, upto) available. Before the buffer is
+  // filled again, what the output gathered is written; the pending
+  // product's bytes are kept while they fit, so that they need not be
+  // read again.
   void make_available(long keep, long upto) {
     long room = block_ + hdr::kLookahead;
-    long want = keep;
+    bool refill = keep > src_.hi() || (upto > src_.hi() && !src_.eof());
     long held = out_.hold();
-    if (held < want && upto - held > room) {
-      if (!out_.flush()) short_read_ = true;
-    } else if (held < want) {
-      want = held;
-    }
+    if (held < keep && (refill || upto - held > room) && !out_.flush()) short_read_ = true;
+    long want = std::min(keep, out_.hold());
     bool copying = has_pending_ && pending_.chosen && state.output == PG_output::text;
     if (copying && pending_.written < want && upto - pending_.written <= room) want = pending_.written;
     src_.need(want, upto);
