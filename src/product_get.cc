@@ -201,9 +201,12 @@ std::vector<std::string> PG_literals(const std::string& s) {
     bool escaped = c == '\\';
     char lit = escaped ? (i + 1 < s.size() ? s[i + 1] : '\0') : c;
     unsigned char u = static_cast<unsigned char>(lit);
-    // Anchors, any character, escapes of letters and digits (word
-    // boundaries, back references) and bytes outside ASCII are no text.
-    bool text = u >= 0x20 && u < 0x7f && (escaped ? !std::isalnum(u) : std::strchr(".^$)", c) == nullptr);
+    // Anchors, any character, escapes of letters and digits (back
+    // references, classes) or of word boundaries, and bytes outside ASCII
+    // are no text.
+    bool text = u >= 0x20 && u < 0x7f &&
+                (escaped ? !std::isalnum(u) && std::strchr("<>`'", lit) == nullptr
+                         : std::strchr(".^$)", c) == nullptr);
     if (text) run += lit;
     else cut();
     i += escaped ? 2 : 1;
