@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "src/header_tool.h"
 #include "src/product_get.h"
 
 // The fixture runs the binary that KIV_HEADER_TOOL names.
@@ -16,30 +15,9 @@
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
 const std::string kFeed = std::string(KIV_TEST_DATA) + "/feed_concat_text.raw";
 const std::string kSoh = std::string(KIV_SOURCE_DIR) + "/examples/raw/2026120818.raw";
 const std::string kStars = std::string(KIV_SOURCE_DIR) + "/examples/raw/2026120819.raw";
-
-// The records a fresh index of the file `path` holds, each with its line feed.
-Lines index_of(const std::string& path) {
-  Lines lines;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return lines;
-  HDR_scan_records(f, [&lines](long, std::string_view record) {
-    lines.push_back(std::string(record) + "\n");
-    return true;
-  });
-  std::fclose(f);
-  return lines;
-}
-
-std::string join(const Lines& lines, const std::string& prefix = "") {
-  std::string text;
-  for (const std::string& l : lines) text += prefix + l;
-  return text;
-}
 
 // An independent splitter: reads the data as lines in pieces of at most 80
 // characters; a piece with 0x01 first or second, or one that begins with
@@ -124,15 +102,6 @@ TEST_F(ProductGetTest, ProductsAreWhatAnIndependentSplitterFinds) {
       EXPECT_EQ(read_back, text.out);
     }
   }
-}
-
-// Header line n (1-based) with its offset moved by one byte.
-Lines offset_plus_one(Lines lines, size_t n) {
-  std::string& line = lines[n - 1];
-  char num[32];
-  std::snprintf(num, sizeof num, "%7ld", std::stol(line) + 1);
-  line = num + line.substr(line.find(' ', line.find_first_not_of(' ')));
-  return lines;
 }
 
 TEST_F(ProductGetTest, EveryHeaderStateGivesTheProductsOfAFreshIndex) {
