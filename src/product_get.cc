@@ -62,8 +62,9 @@ constexpr char kETX = '\x03';
 // A start's first byte lies at most this far before its record offset:
 // its line and the line skipped after it, 80 characters each.
 constexpr long kBack = 2 * (hdr::kPiece + 1) + 2;
-constexpr size_t kCopyBlock = 256 * 1024;  // data read at a time when copying  // data read at a time when copying  // data read at a time when copying
-constexpr size_t kProbeBlock = 4 * 1024;  // ... when only records are read
+constexpr size_t kCopyBlock = 256 * 1024;  // data read at a time when copying
+constexpr size_t kScanBlock = 64 * 1024;   // ... when scanning
+constexpr size_t kProbeBlock = 4 * 1024;   // ... when reading records here and there
 constexpr long kHeaderBlock = 256 * 1024;  // header bytes read at a time
 constexpr size_t kTail = 3 + hdr::kIdWidth;  // " / " and the identification
 
@@ -366,17 +367,16 @@ struct Product {
 
 class FileRun {
  public:
-  FileRun(FILE* data, const std::string& name)
+  // `block`: data bytes read at a time.
+  FileRun(FILE* data, const std::string& name, size_t block)
       : name_(name),
-        block_(state.output == PG_output::text ? kCopyBlock : kProbeBlock),
-        src_(data, block_),
+        block_(static_cast<long>(block)),
+        src_(data, block),
         out_(src_, block_) {
     struct stat st {};
     seekable_ = src_.seekable() && fstat(fileno(data), &st) == 0;
     size_ = seekable_ ? st.st_size : 0;
   }
-
-  bool seekable() const { return seekable_; }
 
   // Gets the chosen products through the header file `hfd` named `hname`
   // (-1: none), or by a scan of the data file.
@@ -495,6 +495,10 @@ class FileRun {
     else if (!check(f.offset, line, first, next)) return false;
     if (has_pending_) {
       if (f.offset <= pending_.pos || first < pending_.next) return false;
+      // Every product's bytes one after another are the same bytes
+      // wherever the products part.
+      bool parts_matter = state.output != PG_output::text || state.heading || state.ident;
+      if (parts_matter && !no_start_between(pending_.next, first)) return false;
       finish(first);
     }
     if (wanted) begin(f.offset, first, next, true, line);
@@ -506,7 +510,9 @@ class FileRun {
   // start's lines end.
   bool check(long pos, std::string_view line, long& first, long& next) {
     if (pos < src_.first()) return false;
-    make_available(std::max(src_.first(), pos - kBack), pos + hdr::kLookahead);
+    // One byte more than a start's lines need: a search that ends at the
+    // first byte then reads nothing more.
+    make_available(std::max(src_.first(), pos - kBack), pos + hdr::kLookahead + 2);
     Taken t = hdr::record_at(src_, pos, kind_);
     if (!t.complete) return false;
     char fresh[hdr::kMaxRecord + hdr::kSlack];
@@ -552,6 +558,20 @@ class FileRun {
     while ((type = finder.next(t)) != HDR_START_NONE && t.complete && t.pos <= pos)
       if (t.pos == pos) return start_byte(t, type);
     return -1;
+  }
+
+  // Whether the scanner finds no start in [from, to), from where a start's
+  // lines end: the product before `to` is whole, no record is missing from
+  // the header there. Most products hold no byte a start needs.
+  bool no_start_between(long from, long to) {
+    if (from >= to) return true;
+    if (to - from <= block_) {
+      make_available(from, to);
+      char key = kind_ == HDR_START_SOH ? kSOH : '*';
+      if (std::memchr(src_.at(from), key, to - from) == nullptr) return true;
+    }
+    Taken t;
+    return hdr::StartFinder(src_, from, kind_, to).next(t) == HDR_START_NONE;
   }
 
   // The position of the last line feed in [from, to), or -1.
@@ -771,12 +791,13 @@ int PG_get_file(const std::string& filename, const Date& datim) {
     MESS_print(M_error, "Unable to open file: %s\n", filename.c_str());
     return PG_ERROR;
   }
-  FileRun run(ifile.get(), filename);
   std::string hdrname;
   // A header named after a standard stream or a command is never a file
   // on disk; a data stream cannot be read back to check records.
+  struct stat st {};
+  bool seekable = fstat(fileno(ifile.get()), &st) == 0 && S_ISREG(st.st_mode);
   bool named = HDR_header_name(filename, datim, hdrname) && !FILE_is_stdio(hdrname.c_str()) &&
-               hdrname[0] != '|' && run.seekable();
+               hdrname[0] != '|' && seekable;
   FILE_fd hfd;
   if (!named || !FILE_exist(hdrname.c_str())) {
     MESS_print(M_mess, "No header file for %s, scanning the data file\n", filename.c_str());
@@ -787,6 +808,9 @@ int PG_get_file(const std::string& filename, const Date& datim) {
       MESS_print(M_warn, "Unable to read header file: %s (%s), scanning the data file\n",
                  hdrname.c_str(), std::strerror(err));
   }
+  // Text is copied in large reads; records alone are read here and there.
+  size_t block = state.output == PG_output::text ? kCopyBlock : hfd.get() >= 0 ? kProbeBlock : kScanBlock;
+  FileRun run(ifile.get(), filename, block);
   run.run(hfd.get(), hdrname);
   if (int err = run.read_error()) {
     MESS_print(M_error, "Unable to read file: %s (%s)\n", filename.c_str(), std::strerror(err));

@@ -124,6 +124,11 @@ TEST_F(ProductGetTest, EveryHeaderStateGivesTheProductsOfAFreshIndex) {
       {"a record in the middle with its offset moved by one", join(offset_plus_one(good, 20)), "",
        mismatch},
       {"a last line cut short", all.substr(0, all.size() - 12), "", ""},
+      {"a record in the middle missing", [&] {
+         Lines l = good;
+         l.erase(l.begin() + 19);
+         return join(l);
+       }(), "", mismatch},
       {"a record in the middle with another heading", [&] {
          Lines l = good;
          l[19][9] ^= 0x20;
