@@ -67,15 +67,7 @@ bool looks_like_header(int fd, long size) {
   return i > digits && head[i] == ' ';
 }
 
-// The header file's last complete record line (without its line feed),
-// where it begins and where it ends (after its line feed).
-struct LastLine {
-  bool found = false;
-  std::string text;  // empty for a line too long to be a record
-  long begin = 0;
-  long end = 0;  // where a record cut short (if any) begins
-  bool error = false;
-};
+}  // namespace
 
 LastLine read_last_record(int fd, long size) {
   LastLine last;
@@ -98,6 +90,8 @@ LastLine read_last_record(int fd, long size) {
   last.error = !read_at(fd, last.text.data(), static_cast<long>(last.text.size()), last.begin);
   return last;
 }
+
+namespace {
 
 // The offset of a record line, and the text after it and its white space.
 bool parse_offset(const std::string& line, long& offset, std::string& rest) {
@@ -168,30 +162,6 @@ bool is_early_view(const std::string& recorded, const std::string& fresh) {
   return r.offset == f.offset && f.heading.starts_with(r.heading) && f.id.starts_with(id);
 }
 
-// The records a fresh scan could have written at `pos`, one per kind.
-struct Candidate {
-  int type;
-  Taken taken;
-};
-
-std::vector<Candidate> records_at(DataSource& src, long pos) {
-  std::vector<Candidate> out;
-  if (pos < src.first()) return out;
-  src.need(pos, pos + kLookahead);
-  if (pos >= src.hi()) return out;
-  Piece first = read_piece(src, pos);
-  Piece second = first.eof() ? first : read_piece(src, first.next);
-  if (second.eof()) return out;
-  Taken soh{true, pos, field(src, first, true), field(src, second, true), second.next};
-  out.push_back({HDR_START_SOH, soh});
-  if (first.len >= 3 && std::memcmp(src.at(first.start), "** ", 3) == 0) {
-    Field line = field(src, first, false);
-    Taken stars{true, pos, stars_heading(line), field(src, second, false), second.next};
-    out.push_back({HDR_START_STARS, stars});
-  }
-  return out;
-}
-
 // The kind of the data file's first product start before `upto`, which
 // every later start of the file has; HDR_START_NONE when there is none or
 // the source cannot be read from its beginning.
@@ -204,37 +174,61 @@ int first_kind(DataSource& src, long upto) {
 // Checks the last record against the data file and settles where the
 // scan goes on; rewrites the record when the product was cut short then.
 ResumePoint continue_after(DataSource& src, HeaderOut& out, const LastLine& last) {
-  long offset = -1;
-  std::string rest;
-  if (parse_offset(last.text, offset, rest)) {
-    // The lines at the offset can read as a record of either kind; only
-    // the file's own kind is the record a fresh scan wrote.
-    int kind = first_kind(src, offset + kPiece + 1);
-    std::vector<Candidate> fresh = records_at(src, offset);
-    std::erase_if(fresh, [kind](const Candidate& c) { return kind != HDR_START_NONE && c.type != kind; });
-    for (const Candidate& c : fresh) {
-      if (format_record(offset, c.taken.heading, c.taken.id) == last.text)
-        return {c.taken.next, c.type, out.seek(last.end)};
-    }
-    for (const Candidate& c : fresh) {
-      std::string line = format_record(offset, c.taken.heading, c.taken.id);
-      if (!is_early_view(last.text, line)) continue;
-      line += '\n';
-      bool ok = out.cut(last.begin) && out.append(line.data(), line.size());
-      return {c.taken.next, c.type, ok};
-    }
+  RecordMatch m = match_record(src, last.text);
+  if (m.found && !m.early) return {m.taken.next, m.type, out.seek(last.end)};
+  if (m.found) {
+    std::string line = format_record(m.offset, m.taken.heading, m.taken.id) + '\n';
+    bool ok = out.cut(last.begin) && out.append(line.data(), line.size());
+    return {m.taken.next, m.type, ok};
   }
   if (!src.seekable()) {
     MESS_print(M_warn, "Header file does not match the data file at offset %ld;"
-               " it cannot be rebuilt from a stream\n", offset);
+               " it cannot be rebuilt from a stream\n", m.offset);
     return {0, HDR_START_NONE, false};
   }
   MESS_print(M_warn, "Header file does not match the data file at offset %ld: rebuilding it\n",
-             offset);
+             m.offset);
   return {0, HDR_START_NONE, out.cut(0)};
 }
 
 }  // namespace
+
+Taken record_at(DataSource& src, long pos, int type) {
+  Taken t;
+  if (pos < src.first()) return t;
+  src.need(pos, pos + kLookahead);
+  if (pos >= src.hi()) return t;
+  Piece first = read_piece(src, pos);
+  Piece second = first.eof() ? first : read_piece(src, first.next);
+  if (second.eof()) return t;
+  bool stars = type == HDR_START_STARS;
+  if (stars && (first.len < 3 || std::memcmp(src.at(first.start), "** ", 3) != 0)) return t;
+  Field line = field(src, first, !stars);
+  return {true, stars ? first.start : -1, pos, stars ? stars_heading(line) : line, field(src, second, !stars),
+          second.next};
+}
+
+RecordMatch match_record(DataSource& src, const std::string& line) {
+  RecordMatch m;
+  std::string rest;
+  if (!parse_offset(line, m.offset, rest)) {
+    m.offset = -1;
+    return m;
+  }
+  // The lines at the offset can read as a record of either kind; only
+  // the file's own kind is the record a fresh scan wrote.
+  int kind = first_kind(src, m.offset + kPiece + 1);
+  for (bool early : {false, true}) {
+    for (int type : {HDR_START_SOH, HDR_START_STARS}) {
+      if (kind != HDR_START_NONE && type != kind) continue;
+      Taken t = record_at(src, m.offset, type);
+      if (!t.complete) continue;
+      std::string fresh = format_record(m.offset, t.heading, t.id);
+      if (early ? is_early_view(line, fresh) : fresh == line) return {m.offset, true, early, type, t};
+    }
+  }
+  return m;
+}
 
 ResumePoint resume(DataSource& src, HeaderOut& out) {
   MESS_print(M_mess, "Scanning for end of header file...\n");

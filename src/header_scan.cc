@@ -43,8 +43,10 @@ ScanSettings& settings() {
 
 // ---- The data file's bytes ---------------------------------------------------
 
-DataSource::DataSource(FILE* f)
-    : file_(f), cap_(settings().block + 3 * kLookahead), buf_(std::make_unique<char[]>(cap_ + kSlack)) {
+DataSource::DataSource(FILE* f, size_t block)
+    : file_(f),
+      cap_((block != 0 ? block : settings().block) + 3 * kLookahead),
+      buf_(std::make_unique<char[]>(cap_ + kSlack)) {
   long pos = std::ftell(f);
   struct stat st {};
   fd_ = fileno(f);
@@ -479,6 +481,7 @@ int StartFinder::next(Taken& t) {
       continue;
     }
     type_ = s.type;
+    t.piece = s.piece;
     take_start(src_, s, first_, t);
     if (!t.complete) {
       p_ = src_.hi();  // a product cut short by the end of the input

@@ -31,7 +31,9 @@ constexpr long kSlack = 128;        // room after buffers for fixed-size copies
 // where the reads end; a read error ends it too and is remembered.
 class DataSource {
  public:
-  explicit DataSource(FILE* f);
+  // `block`: bytes read at a time, 0 for the module's setting; a reader
+  // that jumps from record to record wants less than a scan.
+  explicit DataSource(FILE* f, size_t block = 0);
   DataSource(const DataSource&) = delete;
   DataSource& operator=(const DataSource&) = delete;
 
@@ -132,6 +134,7 @@ inline Field stars_heading(Field line) {
 // The fields point into the data source's buffer.
 struct Taken {
   bool complete = false;  // false: the lines it needs run past the end
+  long piece = -1;        // where the start's first piece begins; -1: not known
   long pos = 0;
   Field heading, id;
   long next = 0;
@@ -246,6 +249,41 @@ class StartFinder {
 void scan_source(DataSource& src, RecordSink& sink, long p, int type);
 
 // ---- Resume ----------------------------------------------------------------------
+
+// The record a pass of start kind `type` takes at the record offset `pos`
+// from the two pieces read there (for "** ", the first must be a "** "
+// line, which is then t.piece); complete false when there is none. Makes
+// the bytes available.
+Taken record_at(DataSource& src, long pos, int type);
+
+// How a header record stands against the data file.
+struct RecordMatch {
+  long offset = -1;            // the line's offset; -1 when it has none
+  bool found = false;          // a fresh scan's record at that offset fits the line
+  bool early = false;          // ... as an early view: the feed was still writing it
+  int type = HDR_START_NONE;   // the start kind of that record
+  Taken taken;                 // that record as a fresh scan takes it
+};
+
+// Checks the header line `line` (without its line feed) as the resume
+// checks a header file's last record: the record a fresh scan of the data
+// file's start kind wrote at the line's offset is the line itself, or the
+// line is an early view of it (written while the feed was still writing
+// the product). Prints nothing.
+RecordMatch match_record(DataSource& src, const std::string& line);
+
+// A header file's last complete record line (one whose line feed is there).
+struct LastLine {
+  bool found = false;
+  std::string text;  // without its line feed; empty for a line too long to be a record
+  long begin = 0;
+  long end = 0;      // after its line feed: where a record cut short (if any) begins
+  bool error = false;  // reading failed (errno says why)
+};
+
+// Reads the last complete record of the header file `fd` of `size` bytes,
+// backwards from the end in fixed pieces.
+LastLine read_last_record(int fd, long size);
 
 // Where the scan goes on after a resume.
 struct ResumePoint {

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "src/header_tool.h"
 
 // The fixture runs the binary that KIV_HEADER_TOOL names.
 #undef KIV_HEADER_TOOL
@@ -13,36 +12,6 @@
 #include "tests/tool_fixture.h"
 
 namespace {
-
-using Lines = std::vector<std::string>;  // records, each with its line feed
-
-// The index a fresh scan gives of `path`.
-Lines index_of(const std::string& path) {
-  Lines lines;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return lines;
-  HDR_scan_records(f, [&lines](long, std::string_view record) {
-    lines.push_back(std::string(record) + "\n");
-    return true;
-  });
-  std::fclose(f);
-  return lines;
-}
-
-std::string join(const Lines& lines) {
-  std::string text;
-  for (const std::string& l : lines) text += l;
-  return text;
-}
-
-// Line n (1-based) with its offset moved by one byte.
-Lines offset_plus_one(Lines lines, size_t n) {
-  std::string& line = lines[n - 1];
-  char num[32];
-  std::snprintf(num, sizeof num, "%7ld", std::stol(line) + 1);
-  line = num + line.substr(line.find(' ', line.find_first_not_of(' ')));
-  return lines;
-}
 
 using HeaderCheckTest = ToolTest;
 

@@ -1,15 +1,49 @@
 // A fixture for tests that run the built header_tool: a temporary working
-// directory with a convention file, a clean environment and no terminal.
+// directory with a convention file, a clean environment and no terminal;
+// and the header records of a fresh index, to build header files from.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "src/header_tool.h"
 #include "tests/support.h"
 
 using ToolRun = ChildRun;
+using Lines = std::vector<std::string>;  // header records, each with its line feed
+
+// The records a fresh index of the data file `path` holds.
+inline Lines index_of(const std::string& path) {
+  Lines lines;
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return lines;
+  HDR_scan_records(f, [&lines](long, std::string_view record) {
+    lines.push_back(std::string(record) + "\n");
+    return true;
+  });
+  std::fclose(f);
+  return lines;
+}
+
+// The lines one after another, each after `prefix`.
+inline std::string join(const Lines& lines, const std::string& prefix = "") {
+  std::string text;
+  for (const std::string& l : lines) text += prefix + l;
+  return text;
+}
+
+// The records with the offset of record n (1-based) moved by one byte.
+inline Lines offset_plus_one(Lines lines, size_t n) {
+  std::string& line = lines[n - 1];
+  char num[32];
+  std::snprintf(num, sizeof num, "%7ld", std::stol(line) + 1);
+  line = num + line.substr(line.find(' ', line.find_first_not_of(' ')));
+  return lines;
+}
 
 class ToolTest : public testing::Test {
  protected:

@@ -1,0 +1,875 @@
+// The product getter. A header file says where each product of its data
+// file starts; product_get picks records by patterns on their heading and
+// second line, checks every record it uses against the data file, and
+// writes the products' bytes, their records or their byte ranges.
+//
+// The header file is read in large blocks. With a pattern, the blocks are
+// searched for a text that every match contains, as grep does, so most
+// lines are never taken apart; a line is split and its patterns run only
+// where that text stands.
+//
+// A product runs from its first byte to the next product's first byte.
+// A record gives only its offset: the first byte is worked out backwards
+// over the start's two lines (or, for long lines, found by the scanner
+// from a line feed before them), and the record is confirmed by reading
+// its lines forwards as a fresh scan does. The bytes between two checked
+// records are taken to hold no other start. The header's last record is
+// checked as the resume checks it, and what follows it is scanned.
+//
+// Where the header cannot be used, the data file is scanned with the
+// scanner's own start finder, run in chunks that end where a piece of a
+// line begins, so that the bytes it passed are still in the buffer when
+// they are written.
+//
+// Module state: the patterns, the output kind and the output stream.
+#include "product_get.h"
+
+#include <fcntl.h>
+#include <regex.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "files.h"
+#include "header_scan.h"
+#include "header_tool.h"
+#include "mess.h"
+#include "resrc.h"
+#include "string.h"
+#include "system.h"
+
+using hdr::DataSource;
+using hdr::Taken;
+
+namespace {
+
+constexpr char kSOH = '\x01';
+constexpr char kETX = '\x03';
+// A start's first byte lies at most this far before its record offset:
+// its line and the line skipped after it, 80 characters each.
+constexpr long kBack = 2 * (hdr::kPiece + 1) + 2;
+constexpr size_t kCopyBlock = 256 * 1024;  // data read at a time when copying
+constexpr size_t kScanBlock = 64 * 1024;   // ... when scanning
+constexpr size_t kProbeBlock = 4 * 1024;   // ... when reading records here and there
+constexpr long kHeaderBlock = 256 * 1024;  // header bytes read at a time
+constexpr size_t kTail = 3 + hdr::kIdWidth;  // " / " and the identification
+
+char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+
+// ---- Literal texts ---------------------------------------------------------
+
+// A text searched for with its ASCII letters in either case.
+class Literal {
+ public:
+  explicit Literal(const std::string& text) {
+    for (char c : text) lower_ += lower(c);
+  }
+  size_t size() const { return lower_.size(); }
+
+  // The first place in [p, end) where the text stands, or end. Two of its
+  // bytes (the first and the last) are tested 16 places at a time.
+  const char* find(const char* p, const char* end) const {
+    size_t n = lower_.size();
+    if (n == 0) return p;
+    if (static_cast<size_t>(end - p) < n) return end;
+    const char* last = end - n;  // the last place a match can begin
+#if defined(__SSE2__)
+    const char a = lower_[0], b = lower_[n - 1];
+    const __m128i a1 = _mm_set1_epi8(a), a2 = _mm_set1_epi8(upper(a));
+    const __m128i b1 = _mm_set1_epi8(b), b2 = _mm_set1_epi8(upper(b));
+    for (; last - p >= 15; p += 16) {
+      __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + n - 1));
+      __m128i hit = _mm_and_si128(_mm_or_si128(_mm_cmpeq_epi8(x, a1), _mm_cmpeq_epi8(x, a2)),
+                                  _mm_or_si128(_mm_cmpeq_epi8(y, b1), _mm_cmpeq_epi8(y, b2)));
+      for (unsigned m = static_cast<unsigned>(_mm_movemask_epi8(hit)); m != 0; m &= m - 1) {
+        const char* q = p + __builtin_ctz(m);
+        if (stands_at(q)) return q;
+      }
+    }
+#endif
+    for (; p <= last; ++p)
+      if (stands_at(p)) return p;
+    return end;
+  }
+
+ private:
+  bool stands_at(const char* q) const {
+    for (size_t i = 0; i < lower_.size(); ++i)
+      if (lower(q[i]) != lower_[i]) return false;
+    return true;
+  }
+
+  std::string lower_;
+};
+
+// The end of the bracket expression that begins at `i` ('['), after its ']'.
+size_t skip_bracket(const std::string& s, size_t i) {
+  size_t j = i + 1;
+  if (j < s.size() && s[j] == '^') ++j;
+  if (j < s.size() && s[j] == ']') ++j;  // a ']' first is a member
+  while (j < s.size() && s[j] != ']') {
+    if (s[j] == '[' && j + 1 < s.size() && std::strchr(":.=", s[j + 1]) != nullptr) {
+      size_t close = s.find(std::string{s[j + 1], ']'}, j + 2);
+      j = close == std::string::npos ? s.size() : close + 2;
+    } else {
+      ++j;
+    }
+  }
+  return std::min(j + 1, s.size());
+}
+
+// The end of the group that begins at `i` ('('), after its ')'.
+size_t skip_group(const std::string& s, size_t i) {
+  int depth = 0;
+  for (size_t j = i; j < s.size();) {
+    if (s[j] == '[') {
+      j = skip_bracket(s, j);
+      continue;
+    }
+    if (s[j] == '\\') {
+      j += 2;
+      continue;
+    }
+    if (s[j] == '(') ++depth;
+    if (s[j] == ')' && --depth == 0) return j + 1;
+    ++j;
+  }
+  return s.size();
+}
+
+// The smallest count of an interval "{m}", "{m,}" or "{m,n}" at `i`, and
+// its end; -1 when the text there is no interval.
+long interval_min(const std::string& s, size_t i, size_t& end) {
+  size_t close = s.find('}', i);
+  if (close == std::string::npos) return -1;
+  std::string_view body(s.data() + i + 1, close - i - 1);
+  long min = 0;
+  auto [stop, ec] = std::from_chars(body.data(), body.data() + body.size(), min);
+  if (ec != std::errc() || body.find_first_not_of("0123456789,") != std::string_view::npos) return -1;
+  (void)stop;
+  end = close + 1;
+  return min;
+}
+
+}  // namespace
+
+std::vector<std::string> PG_literals(const std::string& s) {
+  std::vector<std::string> runs;
+  std::string run;
+  auto cut = [&] {
+    if (!run.empty()) runs.push_back(run);
+    run.clear();
+  };
+  for (size_t i = 0; i < s.size();) {
+    char c = s[i];
+    if (c == '|') return {};  // alternatives: no text is sure
+    if (c == '*' || c == '?' || c == '+' || c == '{') {
+      // A repeat of the character before: optional ones are dropped, and
+      // what follows a repeat does not join it.
+      size_t end = i + 1;
+      long min = c == '+' ? 1 : c == '{' ? interval_min(s, i, end) : 0;
+      if (min < 1 && !run.empty()) run.pop_back();
+      cut();
+      i = end;
+      continue;
+    }
+    if (c == '(') {
+      cut();
+      i = skip_group(s, i);
+      continue;
+    }
+    if (c == '[') {
+      cut();
+      i = skip_bracket(s, i);
+      continue;
+    }
+    bool escaped = c == '\\';
+    char lit = escaped ? (i + 1 < s.size() ? s[i + 1] : '\0') : c;
+    unsigned char u = static_cast<unsigned char>(lit);
+    // Anchors, any character, escapes of letters and digits (back
+    // references, classes) or of word boundaries, and bytes outside ASCII
+    // are no text.
+    bool text = u >= 0x20 && u < 0x7f &&
+                (escaped ? !std::isalnum(u) && std::strchr("<>`'", lit) == nullptr
+                         : std::strchr(".^$)", c) == nullptr);
+    if (text) run += lit;
+    else cut();
+    i += escaped ? 2 : 1;
+  }
+  cut();
+  return runs;
+}
+
+namespace {
+
+// ---- Patterns and module state ----------------------------------------------
+
+struct RegexFree {
+  void operator()(regex_t* re) const {
+    regfree(re);
+    delete re;
+  }
+};
+
+// A compiled pattern and the texts every match contains.
+struct Pattern {
+  std::unique_ptr<regex_t, RegexFree> re;
+  std::vector<Literal> literals;
+
+  bool matches(std::string_view field, std::string& scratch) const {
+    for (const Literal& l : literals)
+      if (l.find(field.data(), field.data() + field.size()) == field.data() + field.size()) return false;
+    scratch.assign(field);
+    return regexec(re.get(), scratch.c_str(), 0, nullptr, 0) == 0;
+  }
+};
+
+struct GetState {
+  std::unique_ptr<Pattern> heading, ident;
+  const Literal* prefilter = nullptr;  // the longest text of both, searched in whole blocks
+  PG_output output = PG_output::text;
+  FILE* out = stdout;
+  std::string out_name = "standard output";
+};
+GetState state;
+
+// Compiles `text` into `p`; false after reporting why it does not compile.
+bool compile(const char* text, std::unique_ptr<Pattern>& p) {
+  p.reset();
+  if (text == nullptr || *text == '\0') return true;
+  std::unique_ptr<regex_t, RegexFree> re(new regex_t);
+  int rc = regcomp(re.get(), text, REG_EXTENDED | REG_ICASE | REG_NOSUB);
+  if (rc != 0) {
+    char why[256];
+    regerror(rc, re.get(), why, sizeof why);
+    delete re.release();  // regcomp leaves nothing to free on failure
+    MESS_print(M_error, "Invalid pattern %s: %s\n", text, why);
+    return false;
+  }
+  p = std::make_unique<Pattern>();
+  p->re = std::move(re);
+  for (const std::string& l : PG_literals(text)) p->literals.emplace_back(l);
+  return true;
+}
+
+// A header record's parts.
+struct Fields {
+  long offset = 0;
+  std::string_view heading, ident;
+};
+
+// Splits a record line "OFFSET HEADING / IDENT" (20 characters of ident);
+// false when the line has no such form.
+bool split_record(std::string_view line, Fields& f) {
+  size_t at = line.find_first_not_of(' ');
+  if (at == std::string_view::npos) return false;
+  const char* end = line.data() + line.size();
+  auto [stop, ec] = std::from_chars(line.data() + at, end, f.offset);
+  size_t head = stop - line.data() + 1;
+  if (ec != std::errc() || stop == end || *stop != ' ' || line.size() < head + kTail ||
+      line.compare(line.size() - kTail, 3, " / ") != 0)
+    return false;
+  f.heading = line.substr(head, line.size() - kTail - head);
+  f.ident = line.substr(line.size() - hdr::kIdWidth);
+  f.ident = f.ident.substr(0, f.ident.find_last_not_of(' ') + 1);
+  return true;
+}
+
+// Whether the record's fields are chosen by the patterns.
+bool chosen(const Fields& f, std::string& scratch) {
+  return (!state.heading || state.heading->matches(f.heading, scratch)) &&
+         (!state.ident || state.ident->matches(f.ident, scratch));
+}
+
+[[noreturn]] void output_failed() {
+  MESS_print(M_error, "Unable to write output file: %s (%s)\n", state.out_name.c_str(),
+             std::strerror(errno));
+  KIV_exit(PG_ERROR);
+}
+
+void put(const char* data, size_t size) {
+  if (size > 0 && std::fwrite(data, 1, size, state.out) != size) output_failed();
+}
+
+// ---- Output ----------------------------------------------------------------
+
+// Writes what is chosen of one data file. Bytes are written straight from
+// the data source's buffer; byte ranges that follow each other are
+// gathered into one write while they fit in the buffer.
+class Output {
+ public:
+  Output(DataSource& src, size_t block) : src_(src), block_(static_cast<long>(block)) {}
+
+  // Where the gathered bytes begin, which the buffer must keep; LONG_MAX
+  // when there are none.
+  long hold() const { return to_ > from_ ? from_ : LONG_MAX; }
+
+  // Writes the data bytes [from, to); false when the data file ended first.
+  bool text(long from, long to) {
+    if (to <= from) return true;
+    if (to_ > from_ && from == to_ && to - from_ <= block_) {
+      to_ = to;
+      return true;
+    }
+    if (!flush()) return false;
+    from_ = from;
+    to_ = to;
+    return to - from <= block_ || flush();
+  }
+
+  // Writes the gathered bytes; false when the data file ended first.
+  bool flush() {
+    long p = from_, to = to_;
+    from_ = to_ = 0;
+    while (p < to) {
+      src_.need(p, std::min(to, p + block_));
+      long n = std::min(to, src_.hi()) - p;
+      if (n <= 0) return false;
+      put(src_.at(p), static_cast<size_t>(n));
+      p += n;
+    }
+    return true;
+  }
+
+ private:
+  DataSource& src_;
+  long block_;
+  long from_ = 0, to_ = 0;
+};
+
+// ---- One data file -----------------------------------------------------------
+
+// A product of the data file: where it begins and its record.
+struct Product {
+  long pos = 0;      // the record's offset
+  long first = 0;    // the product's first byte
+  long next = 0;     // where the lines of its start end
+  long written = 0;  // bytes before this one are written (text from a stream)
+  bool chosen = false;
+  std::string record;
+};
+
+class FileRun {
+ public:
+  // `block`: data bytes read at a time.
+  FileRun(FILE* data, const std::string& name, size_t block)
+      : name_(name),
+        block_(static_cast<long>(block)),
+        src_(data, block),
+        out_(src_, block_) {
+    struct stat st {};
+    seekable_ = src_.seekable() && fstat(fileno(data), &st) == 0;
+    size_ = seekable_ ? st.st_size : 0;
+  }
+
+  // Gets the chosen products through the header file `hfd` named `hname`
+  // (-1: none), or by a scan of the data file.
+  void run(int hfd, const std::string& hname) {
+    if (hfd < 0 || !use_header(hfd, hname)) {
+      has_pending_ = false;
+      walk(src_.first(), HDR_START_NONE);
+    }
+    if (!out_.flush()) short_read_ = true;
+  }
+
+  int written() const { return written_; }
+  // The errno of a failed read of the data file, EIO when it was cut short
+  // while read, or 0.
+  int read_error() const { return src_.error() != 0 ? src_.error() : short_read_ ? EIO : 0; }
+
+ private:
+  // ---- Through the header file
+
+  bool use_header(int fd, const std::string& hname) {
+    struct stat st {};
+    hdr::LastLine last;
+    if (fstat(fd, &st) != 0) last.error = true;
+    else last = hdr::read_last_record(fd, st.st_size);
+    if (last.error) return unreadable(hname, errno);
+    if (!last.found) {  // no record yet: everything follows the last one
+      walk(src_.first(), HDR_START_NONE);
+      return true;
+    }
+    hdr::RecordMatch m = hdr::match_record(src_, last.text);
+    if (!m.found) return mismatch(hname);
+    kind_ = m.type;
+    // An early view stands for the record a fresh scan writes now.
+    std::string record = m.early ? hdr::format_record(m.offset, m.taken.heading, m.taken.id) : last.text;
+    Product tail;
+    tail.pos = m.offset;
+    tail.next = m.taken.next;
+    make_available(std::max(src_.first(), m.offset - kBack), m.offset + hdr::kLookahead);
+    tail.first = first_byte(m.offset, m.taken);
+    if (tail.first < 0) return mismatch(hname);
+    int err = 0;
+    if (!read_lines(fd, last.begin, err)) return err != 0 ? unreadable(hname, err) : mismatch(hname);
+    if (!take_record(record, &tail)) return mismatch(hname);
+    walk(tail.next, kind_);
+    return true;
+  }
+
+  bool mismatch(const std::string& hname) {
+    MESS_print(M_warn, "Header file does not match the data file: %s, scanning the data file\n",
+               hname.c_str());
+    return false;
+  }
+
+  bool unreadable(const std::string& hname, int err) {
+    MESS_print(M_warn, "Unable to read header file: %s (%s), scanning the data file\n",
+               hname.c_str(), std::strerror(err != 0 ? err : EIO));
+    return false;
+  }
+
+  // Takes the header lines in [0, end), which ends after a line feed.
+  // False when a line used does not fit the data file, or (err set) when
+  // the header could not be read.
+  bool read_lines(int fd, long end, int& err) {
+    std::unique_ptr<char[]> buf(new char[kHeaderBlock + hdr::kMaxRecord]);
+    long carry = 0;
+    for (long at = 0; at < end;) {
+      ssize_t n = ::pread(fd, buf.get() + carry, std::min(kHeaderBlock, end - at), at);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        err = n < 0 ? errno : EIO;  // EIO: it shrank while read
+        return false;
+      }
+      at += n;
+      char* b = buf.get();
+      char* e = b + carry + n;
+      char* last = e;
+      while (last > b && last[-1] != '\n') --last;
+      if (!take_lines(b, last)) return false;
+      carry = e - last;
+      if (carry > hdr::kMaxRecord) return false;  // longer than any record
+      std::memmove(b, last, carry);
+    }
+    return true;
+  }
+
+  // Takes the lines of [p, end), which ends after a line feed: with a
+  // pattern only those where its text stands, and the one after a chosen
+  // product, which ends it.
+  bool take_lines(const char* p, const char* end) {
+    const Literal* text = state.prefilter;
+    while (p < end) {
+      const char* line = p;
+      if (text != nullptr && !has_pending_) {
+        const char* hit = text->find(p, end);
+        if (hit == end) return true;
+        for (line = hit; line > p && line[-1] != '\n';) --line;
+      }
+      const char* lf = static_cast<const char*>(std::memchr(line, '\n', end - line));
+      if (!take_record(std::string_view(line, lf - line), nullptr)) return false;
+      p = lf + 1;
+    }
+    return true;
+  }
+
+  // Takes one header record: it ends the pending product and, when
+  // chosen, becomes the pending one. `checked` is the record already
+  // checked against the data file, if it was. False when the record does
+  // not fit the data file or the record before it.
+  bool take_record(std::string_view line, const Product* checked) {
+    Fields f;
+    if (!split_record(line, f)) return false;
+    bool wanted = chosen(f, scratch_);
+    if (!wanted && !has_pending_) return true;
+    long first = 0, next = 0;
+    if (checked != nullptr) first = checked->first, next = checked->next;
+    else if (!check(f.offset, line, first, next)) return false;
+    if (has_pending_) {
+      if (f.offset <= pending_.pos || first < pending_.next) return false;
+      // Every product's bytes one after another are the same bytes
+      // wherever the products part.
+      bool parts_matter = state.output != PG_output::text || state.heading || state.ident;
+      if (parts_matter && !no_start_between(pending_.next, first)) return false;
+      finish(first);
+    }
+    if (wanted) begin(f.offset, first, next, true, line);
+    return true;
+  }
+
+  // Whether the record `line` stands at its offset `pos` in the data file
+  // as a fresh scan takes it; gives its product's first byte and where its
+  // start's lines end.
+  bool check(long pos, std::string_view line, long& first, long& next) {
+    if (pos < src_.first()) return false;
+    // One byte more than a start's lines need: a search that ends at the
+    // first byte then reads nothing more.
+    make_available(std::max(src_.first(), pos - kBack), pos + hdr::kLookahead + 2);
+    Taken t = hdr::record_at(src_, pos, kind_);
+    if (!t.complete) return false;
+    char fresh[hdr::kMaxRecord + hdr::kSlack];
+    char* end = hdr::format_record(fresh, pos, t.heading, t.id);
+    if (line != std::string_view(fresh, end - fresh)) return false;
+    first = first_byte(pos, t);
+    next = t.next;
+    return first >= 0;
+  }
+
+  // The first byte of the product whose record stands at `pos` and was
+  // taken as `t`; -1 when it is not found. The bytes from kBack before pos
+  // are available.
+  long first_byte(long pos, const Taken& t) {
+    if (kind_ == HDR_START_STARS)  // its "** " piece, after a line feed or at the start
+      return t.piece == pos + 1 || t.piece == 0 ? t.piece : find_first(pos);
+    // The line skipped after the start's line ends at pos, and the start's
+    // line at the line feed before; each is at most one piece.
+    long lo = src_.first();
+    if (pos >= src_.hi() || src_.byte(pos) != '\n') return find_first(pos);
+    long lf1 = last_lf(std::max(lo, pos - hdr::kPiece - 1), pos);
+    if (lf1 < 0) return find_first(pos);
+    long from = std::max(lo, lf1 - hdr::kPiece - 1);
+    long lf0 = last_lf(from, lf1);
+    long line = lf0 >= 0 ? lf0 + 1 : from == lo ? lo : -1;
+    if (line < 0 || lf1 - line > hdr::kPiece) return find_first(pos);
+    if (src_.byte(line) == kSOH) return line;
+    if (line + 1 < lf1 && src_.byte(line + 1) == kSOH) return line + 1;
+    return find_first(pos);
+  }
+
+  // The first byte of the product whose record stands at `pos`, found by
+  // the scanner from a line feed before any place where its start can
+  // begin; -1 when there is none within a block.
+  long find_first(long pos) {
+    long lo = std::max(src_.first(), pos - block_ + kBack);
+    make_available(lo, pos + hdr::kLookahead);
+    long from = last_lf(lo, pos - kBack);
+    if (from < 0 && lo != src_.first()) return -1;
+    hdr::StartFinder finder(src_, from < 0 ? lo : from, kind_, pos + 1);
+    Taken t;
+    int type;
+    while ((type = finder.next(t)) != HDR_START_NONE && t.complete && t.pos <= pos)
+      if (t.pos == pos) return start_byte(t, type);
+    return -1;
+  }
+
+  // Whether the scanner finds no start in [from, to), from where a start's
+  // lines end: the product before `to` is whole, no record is missing from
+  // the header there. Most products hold no byte a start needs.
+  bool no_start_between(long from, long to) {
+    if (from >= to) return true;
+    if (to - from <= block_) {
+      make_available(from, to);
+      char key = kind_ == HDR_START_SOH ? kSOH : '*';
+      if (std::memchr(src_.at(from), key, to - from) == nullptr) return true;
+    }
+    Taken t;
+    return hdr::StartFinder(src_, from, kind_, to).next(t) == HDR_START_NONE;
+  }
+
+  // The position of the last line feed in [from, to), or -1.
+  long last_lf(long from, long to) const {
+    if (to <= from) return -1;
+    size_t at = std::string_view(src_.at(from), to - from).rfind('\n');
+    return at == std::string_view::npos ? -1 : from + static_cast<long>(at);
+  }
+
+  // The first byte of the product that a scan found as `t`: its 0x01 (in
+  // the first or second place of its piece) or the first '*'.
+  long start_byte(const Taken& t, int type) const {
+    return type == HDR_START_SOH && src_.byte(t.piece) != kSOH ? t.piece + 1 : t.piece;
+  }
+
+  // ---- Scanning the data file
+
+  // Walks the product starts from `p` (where a scan begins or a start's
+  // lines end) as a fresh scan of kind `kind` finds them, to the end.
+  void walk(long p, int kind) {
+    kind_ = kind;
+    for (;;) {
+      pass(p);
+      long keep = std::max(src_.first(), p - 1);
+      make_available(keep, keep + block_ + hdr::kLookahead);
+      // The data file as it was when opened; a file that grows on is read
+      // only that far.
+      bool at_end = src_.eof() || (seekable_ && src_.hi() > size_ + hdr::kLookahead);
+      long hi = seekable_ ? std::min(src_.hi(), size_) : src_.hi();
+      long stop = at_end ? hi : chunk_end(p, src_.hi() - hdr::kLookahead - 1);
+      Taken t;
+      int type = p < stop ? hdr::StartFinder(src_, p, kind_, stop).next(t) : HDR_START_NONE;
+      if (type == HDR_START_NONE) {
+        if (at_end || stop <= p) break;
+        p = stop;
+        continue;
+      }
+      kind_ = type;
+      long first = start_byte(t, type);
+      if (has_pending_) finish(first);
+      if (!t.complete) return;  // a start the feed is writing: no product yet
+      if (first >= covered_) {
+        char line[hdr::kMaxRecord + hdr::kSlack];
+        char* end = hdr::format_record(line, t.pos, t.heading, t.id);
+        std::string_view record(line, end - line);
+        Fields f;
+        begin(t.pos, first, t.next, split_record(record, f) && chosen(f, scratch_), record);
+      }
+      p = t.next;
+    }
+    if (!has_pending_) return;
+    long end = seekable_ ? std::min(src_.hi(), size_) : src_.hi();
+    // The feed is still writing a start-of-heading product that has no
+    // end-of-text byte.
+    if (seekable_ && kind_ == HDR_START_SOH && !ends_with_etx(end)) {
+      has_pending_ = false;
+      std::string_view record = pending_.record;
+      if (pending_.chosen)
+        MESS_print(M_mess, "Last product of %s is not complete yet, left out: %.*s\n",
+                   name_.c_str(), static_cast<int>(record.find_last_not_of(' ') + 1), record.data());
+      return;
+    }
+    finish(end);
+  }
+
+  // Where a chunk of the walk from `p` ends, at most at `lim`: at a line
+  // feed, or where a piece of a long line begins, so that a scan from
+  // there goes on as one from the start would.
+  long chunk_end(long p, long lim) const {
+    long lf = last_lf(p + 1, lim);
+    if (lf >= 0) return lf;
+    long origin = src_.byte(p) == '\n' ? p + 1 : p;
+    return origin + (lim - origin) / hdr::kPiece * hdr::kPiece;
+  }
+
+  // The walk reached `stop`: from a stream, the pending product's bytes
+  // before it are written now, while they are in the buffer.
+  void pass(long stop) {
+    if (seekable_ || !has_pending_ || !pending_.chosen || state.output != PG_output::text) return;
+    if (!out_.text(pending_.written, stop)) short_read_ = true;
+    pending_.written = stop;
+  }
+
+  // Whether the last byte before `end` other than carriage returns and
+  // line feeds is the end-of-text byte.
+  bool ends_with_etx(long end) {
+    for (long p = end; p > src_.first();) {
+      long from = std::max(src_.first(), p - 64);
+      make_available(from, p);
+      for (long q = std::min(p, src_.hi()); q > from; --q) {
+        char c = src_.byte(q - 1);
+        if (c != '\r' && c != '\n') return c == kETX;
+      }
+      p = from;
+    }
+    return false;
+  }
+
+  // ---- Products
+
+  // A product begins, chosen or not; it is pending until the next begins.
+  void begin(long pos, long first, long next, bool chosen, std::string_view record) {
+    pending_.pos = pos;
+    pending_.first = pending_.written = first;
+    pending_.next = next;
+    pending_.chosen = chosen;
+    if (chosen) pending_.record.assign(record);
+    has_pending_ = true;
+  }
+
+  // The pending product ends before `end`: it is written when chosen.
+  void finish(long end) {
+    has_pending_ = false;
+    if (!pending_.chosen) return;
+    ++written_;
+    covered_ = end;
+    switch (state.output) {
+      case PG_output::text:
+        if (!out_.text(pending_.written, end)) short_read_ = true;
+        break;
+      case PG_output::list:
+        put(name_.data(), name_.size());
+        put(":", 1);
+        put(pending_.record.data(), pending_.record.size());
+        put("\n", 1);
+        break;
+      case PG_output::ranges: {
+        char range[64];
+        int n = std::snprintf(range, sizeof range, " %ld-%ld\n", pending_.first, end - 1);
+        put(name_.data(), name_.size());
+        put(range, static_cast<size_t>(n));
+        break;
+      }
+    }
+  }
+
+  // Makes the data bytes [keep, upto) available. Before the buffer is
+  // filled again, what the output gathered is written; the pending
+  // product's bytes are kept while they fit, so that they need not be
+  // read again.
+  void make_available(long keep, long upto) {
+    long room = block_ + hdr::kLookahead;
+    bool refill = keep > src_.hi() || (upto > src_.hi() && !src_.eof());
+    long held = out_.hold();
+    if (held < keep && (refill || upto - held > room) && !out_.flush()) short_read_ = true;
+    long want = std::min(keep, out_.hold());
+    bool copying = has_pending_ && pending_.chosen && state.output == PG_output::text;
+    if (copying && pending_.written < want && upto - pending_.written <= room) want = pending_.written;
+    src_.need(want, upto);
+  }
+
+  const std::string& name_;
+  long block_;
+  DataSource src_;
+  Output out_;
+  bool seekable_ = false;
+  long size_ = 0;  // of a seekable data file when opened
+  int kind_ = HDR_START_NONE;
+  Product pending_;
+  bool has_pending_ = false;
+  long covered_ = 0;  // products before this byte were taken from the header
+  int written_ = 0;
+  bool short_read_ = false;
+  std::string scratch_;
+};
+
+// Opens the header file `name` for reading, never waiting for a lock or
+// on a FIFO; none (`err` set) when it cannot be read as a regular file.
+FILE_fd open_header(const std::string& name, int& err) {
+  std::string path;
+  FILE_add_user_path(name.c_str(), path);
+  FILE_fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  struct stat st {};
+  if (fd.get() < 0 || fstat(fd.get(), &st) != 0) err = errno;
+  else if (!S_ISREG(st.st_mode)) err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+  else return fd;
+  return FILE_fd();
+}
+
+}  // namespace
+
+bool PG_set_patterns(const char* heading, const char* ident) {
+  bool ok = compile(heading, state.heading);
+  ok = compile(ident, state.ident) && ok;
+  state.prefilter = nullptr;
+  for (const auto* p : {state.heading.get(), state.ident.get()}) {
+    if (p == nullptr) continue;
+    for (const Literal& l : p->literals)
+      if (state.prefilter == nullptr || l.size() > state.prefilter->size()) state.prefilter = &l;
+  }
+  return ok;
+}
+
+bool PG_set_output(const char* word) {
+  static const std::pair<const char*, PG_output> words[] = {
+      {"text", PG_output::text}, {"list", PG_output::list}, {"ranges", PG_output::ranges}};
+  if (word == nullptr) word = "text";
+  for (const auto& [name, kind] : words) {
+    if (stricmp(word, name) == 0) {
+      state.output = kind;
+      return true;
+    }
+  }
+  MESS_print(M_error, "Unknown output type %s: not text, list or ranges\n", word);
+  return false;
+}
+
+void PG_set_stream(FILE* out, const std::string& name) {
+  state.out = out;
+  state.out_name = name;
+}
+
+int PG_get_file(const std::string& filename, const Date& datim) {
+  // A directory opens for reading but yields nothing: not a data file.
+  FILE_ptr ifile(FILE_is_dir(filename.c_str()) ? nullptr : FILE_open(filename.c_str(), "r"));
+  if (!ifile) {
+    MESS_print(M_error, "Unable to open file: %s\n", filename.c_str());
+    return PG_ERROR;
+  }
+  std::string hdrname;
+  // A header named after a standard stream or a command is never a file
+  // on disk; a data stream cannot be read back to check records.
+  struct stat st {};
+  bool seekable = fstat(fileno(ifile.get()), &st) == 0 && S_ISREG(st.st_mode);
+  bool named = HDR_header_name(filename, datim, hdrname) && !FILE_is_stdio(hdrname.c_str()) &&
+               hdrname[0] != '|' && seekable;
+  FILE_fd hfd;
+  if (!named || !FILE_exist(hdrname.c_str())) {
+    MESS_print(M_mess, "No header file for %s, scanning the data file\n", filename.c_str());
+  } else {
+    int err = 0;
+    hfd = open_header(hdrname, err);
+    if (hfd.get() < 0)
+      MESS_print(M_warn, "Unable to read header file: %s (%s), scanning the data file\n",
+                 hdrname.c_str(), std::strerror(err));
+  }
+  // Text is copied in large reads; records alone are read here and there.
+  size_t block = state.output == PG_output::text ? kCopyBlock : hfd.get() >= 0 ? kProbeBlock : kScanBlock;
+  FileRun run(ifile.get(), filename, block);
+  run.run(hfd.get(), hdrname);
+  if (int err = run.read_error()) {
+    MESS_print(M_error, "Unable to read file: %s (%s)\n", filename.c_str(), std::strerror(err));
+    return PG_ERROR;
+  }
+  return run.written() > 0 ? PG_WRITTEN : PG_NONE;
+}
+
+int PG_file_loop() {
+  bool written = false, failed = false;
+  std::string filename;
+  while (FILE_get_next(filename)) {
+    Date datim;
+    FILE_get_date(&datim);
+    int status = PG_get_file(filename, datim);
+    written = written || status == PG_WRITTEN;
+    failed = failed || status == PG_ERROR;
+  }
+  return failed ? PG_ERROR : written ? PG_WRITTEN : PG_NONE;
+}
+
+namespace {
+
+// The resources of header_tool but the overwrite policy, and the product
+// pattern.
+const std::vector<res_type> res_key = [] {
+  std::vector<res_type> keys;
+  for (const res_type* r = HDR_res_key; *r != RES_null; ++r) {
+    if (*r != RES_file_param) keys.push_back(*r);
+    if (*r == RES_identifier) keys.push_back(RES_product);
+  }
+  keys.push_back(RES_null);
+  return keys;
+}();
+
+}  // namespace
+
+int PG_main(int argc, char** argv) {
+  // Standard output carries the products: by default only warnings and
+  // errors, which go to standard error, are shown.
+  MESS_set(20, M_warn);
+  HDR_start(argc, argv, res_key.data(), HDR_res_pos,
+            "This program gets products out of data files through their header files;"
+            " exit status 0 a product was written, 1 none was chosen, 2 an error",
+            "PRODUCT GETTER");
+  bool ok = PG_set_patterns(RES_get("product"), RES_get("identifier"));
+  ok = PG_set_output(RES_get("output")) && ok;
+  if (!ok) return PG_ERROR;
+  const char* name = RES_get("out_file");
+  FILE_ptr file;
+  if (name != nullptr && !FILE_is_stdio(name)) {
+    file.reset(FILE_open(name, "w"));
+    PG_set_stream(file.get(), name);
+    if (!file) output_failed();
+  }
+  int status = PG_file_loop();
+  if (std::fflush(state.out) != 0 || (file && FILE_close(file.release()) != 0)) output_failed();
+  PG_set_stream(stdout, "standard output");
+  return status;
+}
+
+void PG_reset() { state = GetState(); }
