@@ -784,7 +784,8 @@ void PG_set_stream(FILE* out, const std::string& name) {
   state.out_name = name;
 }
 
-int PG_get_file(const std::string& filename, const Date& datim) {
+int PG_get_file(const FILE_named& data) {
+  const std::string& filename = data.name;
   // A directory opens for reading but yields nothing: not a data file.
   FILE_ptr ifile(FILE_is_dir(filename.c_str()) ? nullptr : FILE_open(filename.c_str(), "r"));
   if (!ifile) {
@@ -796,7 +797,7 @@ int PG_get_file(const std::string& filename, const Date& datim) {
   // on disk; a data stream cannot be read back to check records.
   struct stat st {};
   bool seekable = fstat(fileno(ifile.get()), &st) == 0 && S_ISREG(st.st_mode);
-  bool named = HDR_header_name(filename, datim, hdrname) && !FILE_is_stdio(hdrname.c_str()) &&
+  bool named = HDR_header_name(data, hdrname) && !FILE_is_stdio(hdrname.c_str()) &&
                hdrname[0] != '|' && seekable;
   FILE_fd hfd;
   if (!named || !FILE_exist(hdrname.c_str())) {
@@ -821,11 +822,10 @@ int PG_get_file(const std::string& filename, const Date& datim) {
 
 int PG_file_loop() {
   bool written = false, failed = false;
-  std::string filename;
-  while (FILE_get_next(filename)) {
-    Date datim;
-    FILE_get_date(&datim);
-    int status = PG_get_file(filename, datim);
+  FILE_named next;
+  while (FILE_get_next(next)) {
+    // A file that cannot be named cannot be read either (reported there).
+    int status = next.named ? PG_get_file(next) : PG_ERROR;
     written = written || status == PG_WRITTEN;
     failed = failed || status == PG_ERROR;
   }
@@ -851,7 +851,7 @@ const std::vector<res_type> res_key = [] {
 int PG_main(int argc, char** argv) {
   // Standard output carries the products: by default only warnings and
   // errors, which go to standard error, are shown.
-  MESS_set(20, M_warn);
+  MESS_set(MESS_SET_DEFAULT, M_warn);
   HDR_start(argc, argv, res_key.data(), HDR_res_pos,
             "This program gets products out of data files through their header files;"
             " exit status 0 a product was written, 1 none was chosen, 2 an error",

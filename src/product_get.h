@@ -11,6 +11,8 @@
 
 #include "kiv.h"
 
+struct FILE_named;  // files.h
+
 // Exit statuses, as grep's: an error wins over the other two.
 constexpr int PG_WRITTEN = 0;  // at least one product was written
 constexpr int PG_NONE = 1;     // no product was chosen
@@ -54,7 +56,7 @@ std::vector<std::string> PG_literals(const std::string& pattern);
 // not match the data file: %s, scanning the data file" at level warn). The
 // header file is never written or locked. Returns PG_WRITTEN, PG_NONE, or
 // PG_ERROR when the data file could not be opened or read.
-int PG_get_file(const std::string& filename, const Date& datim);
+int PG_get_file(const FILE_named& data);
 
 // Gets the products of every data file of the sequence; returns the exit
 // status.

@@ -42,7 +42,7 @@ class HeaderTool : public ::testing::Test {
   void SetUp() override {
     MESS_reset();
     HDR_reset();
-    MESS_set(0, M_out3);  // every message of the scanner
+    MESS_set(MESS_SET, M_out3);  // every message of the scanner
   }
   void TearDown() override {
     MESS_reset();
@@ -288,7 +288,7 @@ TEST_F(HeaderTool, PipeGivesTheSameRecordsAsTheFile) {
   std::string data = feed_file(Style::soh, 3, 300000);
   std::string whole = fast(data).header;
   std::string half = fast(data.substr(0, data.size() / 2)).header;
-  MESS_set(0, M_warn);
+  MESS_set(MESS_SET, M_warn);
   struct Case {
     const char* name;
     int mode;
@@ -359,7 +359,7 @@ TEST_F(HeaderTool, ResumeFromLastCompleteRecordAfterHeaderCut) {
   std::mt19937_64 rng(1);
   for (int i = 0; i < 40; ++i) {
     write_file(header_path(), whole.substr(0, rng() % whole.size()));
-    MESS_set(0, i % 2 ? M_out2 : M_mess);  // reading it all, or only its tail
+    MESS_set(MESS_SET, i % 2 ? M_out2 : M_mess);  // reading it all, or only its tail
     Result r = process(FILE_APPEND);
     ASSERT_EQ(r.header, whole) << i;
     ASSERT_EQ(r.err, "");
@@ -437,7 +437,7 @@ TEST_F(HeaderTool, DataFileCutOrRewrittenDuringTheScan) {
       {"rewritten in place, the copy under way", 35000, data.size()},
       {"emptied", 0, data.size()},
   };
-  MESS_set(0, M_warn);
+  MESS_set(MESS_SET, M_warn);
   for (const Case& c : cases) {
     std::string now = fast(data.substr(0, c.after)).header;
     write_file(data_path(), data);
@@ -461,7 +461,7 @@ TEST_F(HeaderTool, DataFileCutOrRewrittenDuringTheScan) {
 // ---- A growing data file ----------------------------------------------------------
 
 TEST_F(HeaderTool, GrowingFileEndsIndexedAsAWhole) {
-  MESS_set(0, M_warn);
+  MESS_set(MESS_SET, M_warn);
   for (uint64_t seed = 0; seed < 12; ++seed) {
     Style style = seed % 2 ? Style::stars : Style::soh;
     std::string data = feed_file(style, seed, 15000 + seed * 1000);
@@ -473,7 +473,7 @@ TEST_F(HeaderTool, GrowingFileEndsIndexedAsAWhole) {
       size_t piece = 1 + rng() % (seed < 6 ? 40 : 2000);
       write_file(data_path(), data.substr(at, piece), true);
       at += piece;
-      if (seed == 3) MESS_set(0, at % 2 ? M_out2 : M_warn);
+      if (seed == 3) MESS_set(MESS_SET, at % 2 ? M_out2 : M_warn);
       Result r = process(FILE_APPEND);
       ASSERT_EQ(r.err, "") << "seed " << seed << " at " << at;
       ASSERT_EQ(r.status >= 0, true);
