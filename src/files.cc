@@ -180,6 +180,21 @@ int FILE_make_dir(std::string& dir, int flag) {
   return 0;
 }
 
+std::string FILE_unmade_dir(const char* file) {
+  std::string name = expanded(file);
+  for (size_t slash = name.find('/', 1); slash != std::string::npos; slash = name.find('/', slash + 1)) {
+    std::string dir = name.substr(0, slash);
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) == 0) {
+      if (S_ISDIR(st.st_mode)) continue;
+      errno = ENOTDIR;
+      return dir;
+    }
+    if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) return dir;
+  }
+  return {};
+}
+
 FILE* FILE_open(const char* file, const char* access) {
   const char* mode = (access != nullptr && access[0] != '\0') ? access : "r";
   if (FILE_is_stdio(file)) return mode[0] == 'r' ? stdin : stdout;
@@ -193,10 +208,21 @@ FILE* FILE_open(const char* file, const char* access) {
     std::string dir = name;
     FILE_make_dir(dir, 1);
   }
-  return std::fopen(name.c_str(), mode);
+  FILE* stream;
+  while ((stream = std::fopen(name.c_str(), mode)) == nullptr && errno == EINTR) {
+  }
+  return stream;
 }
 
 namespace {
+
+// open(2), again when a signal interrupted it.
+int open_retried(const char* name, int flags, mode_t perm = 0) {
+  int fd;
+  while ((fd = ::open(name, flags, perm)) < 0 && errno == EINTR) {
+  }
+  return fd;
+}
 
 // Waits for an exclusive lock on the open file; EINTR is not a failure.
 int lock_exclusive(int fd) {
@@ -224,7 +250,7 @@ int FILE_open_exclusive(const char* file, int mode) {
   }
   int flags = (mode == FILE_NEW ? O_WRONLY | O_CREAT : O_RDWR) | O_NOFOLLOW | O_CLOEXEC;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    int fd = ::open(name.c_str(), flags, 0666);
+    int fd = open_retried(name.c_str(), flags, 0666);
     if (fd < 0) return -1;
     struct stat st {};
     if (lock_exclusive(fd) != 0 || ::fstat(fd, &st) != 0) {
@@ -238,7 +264,7 @@ int FILE_open_exclusive(const char* file, int mode) {
       continue;
     }
     // Emptied only now, under the lock, so no other writer is cut short.
-    if (mode == FILE_NEW && S_ISREG(st.st_mode) && ::ftruncate(fd, 0) != 0) {
+    if (mode == FILE_NEW && S_ISREG(st.st_mode) && FILE_truncate(fd, 0) != 0) {
       int err = errno;
       ::close(fd);
       errno = err;
@@ -261,8 +287,28 @@ FILE_fd& FILE_fd::operator=(FILE_fd&& other) noexcept {
 
 int FILE_fd::close() {
   if (fd_ < 0) return 0;
-  int rc = ::close(fd_);
+  int rc = FILE_close_fd(fd_);
   fd_ = -1;
+  return rc;
+}
+
+int FILE_fd::release() {
+  int fd = fd_;
+  fd_ = -1;
+  return fd;
+}
+
+int FILE_close_fd(int fd, int (*close_fn)(int)) {
+  int rc = close_fn != nullptr ? close_fn(fd) : ::close(fd);
+  // On Linux the descriptor is gone even then; closing it again could
+  // close one that another thread has just been given.
+  return rc != 0 && errno == EINTR ? 0 : rc;
+}
+
+int FILE_truncate(int fd, long length) {
+  int rc;
+  while ((rc = ::ftruncate(fd, length)) != 0 && errno == EINTR) {
+  }
   return rc;
 }
 
@@ -275,7 +321,7 @@ FILE* FILE_open_regular(const char* file) {
   // the open file again, since the name may have been replaced meanwhile
   // (O_NONBLOCK: a FIFO put there does not block the open).
   bool regular = S_ISREG(sb.st_mode);
-  int fd = regular ? ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC) : -1;
+  int fd = regular ? open_retried(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC) : -1;
   if (fd >= 0 && (::fstat(fd, &sb) != 0 || !S_ISREG(sb.st_mode))) {
     ::close(fd);
     fd = -1;

@@ -100,10 +100,22 @@ class FILE_fd {
   int get() const { return fd_; }
   // Closes it now: 0, or -1 with errno set (a write that failed late).
   int close();
+  // Gives the descriptor up to the caller, who closes it.
+  int release();
 
  private:
   int fd_;
 };
+
+// Closes `fd` with close(2), or `close_fn` in its place: 0, or -1 with
+// errno set. EINTR is not a failure: the descriptor is closed then.
+int FILE_close_fd(int fd, int (*close_fn)(int) = nullptr);
+// ftruncate(2), again when a signal interrupted it: 0, or -1 with errno.
+int FILE_truncate(int fd, long length);
+// The first directory above the file `file` (package name forms allowed)
+// that does not exist and cannot be made now, with errno saying why;
+// empty when every directory above it is there.
+std::string FILE_unmade_dir(const char* file);
 
 // ---- Conventions and templates -------------------------------------------
 

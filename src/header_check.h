@@ -40,8 +40,9 @@ HCK_result HCK_compare(FILE* ifile, const std::string& filename, FILE* hfile,
                        const std::string& hdrname);
 
 // Checks the data file `data` (as the naming gave it) against its header
-// file (named from the current convention). Returns its status:
-// HCK_UNREADABLE when the data file does not open, HCK_DIFFERS when it has
+// file (named from the current convention). Returns its status: HCK_MATCH
+// when the data file does not exist ("No data file %s" at level mess: a
+// gap in a series), HCK_UNREADABLE when it does not open, HCK_DIFFERS when it has
 // no header file ("No header file for %s" at level warn), else the
 // comparison's status.
 int HCK_check_file(const FILE_named& data);

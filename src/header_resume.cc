@@ -25,7 +25,7 @@ constexpr long kTailPiece = 64 * 1024;  // header bytes read at a time
 // Reads [at, at+size) of the header file whole; false on a read error.
 bool read_at(int fd, char* to, long size, long at) {
   while (size > 0) {
-    ssize_t n = ::pread(fd, to, size, at);
+    ssize_t n = read_at_most(fd, to, size, at);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
     if (n == 0) {
@@ -54,11 +54,13 @@ long last_lf(int fd, long lo, long hi) {
 }
 
 // Whether a non-empty file begins as a header file does: blanks, digits,
-// then a blank, or a beginning of that cut short.
-bool looks_like_header(int fd, long size) {
+// then a blank, or a beginning of that cut short. Sets `read_failed`
+// (and errno) when its beginning could not be read.
+bool looks_like_header(int fd, long size, bool& read_failed) {
   char head[64];
   long n = std::min<long>(size, sizeof head);
-  if (!read_at(fd, head, n, 0)) return false;
+  read_failed = !read_at(fd, head, n, 0);
+  if (read_failed) return false;
   long i = 0;
   while (i < n && head[i] == ' ') ++i;
   long digits = i;
@@ -175,6 +177,8 @@ int first_kind(DataSource& src, long upto) {
 // scan goes on; rewrites the record when the product was cut short then.
 ResumePoint continue_after(DataSource& src, HeaderOut& out, const LastLine& last) {
   RecordMatch m = match_record(src, last.text);
+  // Data that could not be read is no mismatch: the header stays as it is.
+  if (src.error() != 0) return {0, HDR_START_NONE, false, false, ResumePoint::data_unread, src.error()};
   if (m.found && !m.early) return {m.taken.next, m.type, out.seek(last.end)};
   if (m.found) {
     std::string line = format_record(m.offset, m.taken.heading, m.taken.id) + '\n';
@@ -236,16 +240,15 @@ ResumePoint resume(DataSource& src, HeaderOut& out) {
   int fd = out.fd();
   off_t size = ::lseek(fd, 0, SEEK_END);
   if (size < 0) return {0, HDR_START_NONE, out.seek(0)};  // reports the failure
-  if (size > 0 && !looks_like_header(fd, size)) {
+  bool unread = false;
+  if (size > 0 && !looks_like_header(fd, size, unread) && !unread) {
     MESS_print(M_warn, "Not a header file, left alone: %s\n", out.name().c_str());
     return {src.first(), HDR_START_NONE, true, true};
   }
-  LastLine last = read_last_record(fd, size);
-  if (!last.error && MESS_check(M_out2)) last.error = !echo_records(fd, last.end);
-  if (last.error) {
-    out.fail(errno);
-    return {0, HDR_START_NONE, false};
-  }
+  LastLine last;
+  if (!unread) last = read_last_record(fd, size);
+  if (!unread && !last.error && MESS_check(M_out2)) last.error = !echo_records(fd, last.end);
+  if (unread || last.error) return {0, HDR_START_NONE, false, false, ResumePoint::header_unread, errno};
   // A record cut short (a crash, a full disk) is dropped.
   if (last.end != size && !out.cut(last.end)) return {0, HDR_START_NONE, false};
   if (!last.found) return {src.first(), HDR_START_NONE, out.seek(0)};

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "files.h"
 #include "mess.h"
 
 #if defined(__SSE2__)
@@ -39,6 +40,16 @@ constexpr size_t kBatch = 1024 * 1024;  // header bytes per write
 ScanSettings& settings() {
   static ScanSettings state;
   return state;
+}
+
+ssize_t read_at_most(int fd, char* to, size_t size, long at) {
+  if (settings().io.pread) return settings().io.pread(fd, to, size, at);
+  return ::pread(fd, to, size, at);
+}
+
+int close_fd(int fd) {
+  if (settings().io.close) return settings().io.close(fd);
+  return ::close(fd);
 }
 
 // ---- The data file's bytes ---------------------------------------------------
@@ -82,7 +93,7 @@ void DataSource::fill() {
     size_t room = cap_ - (hi_ - base_);
     ssize_t n;
     if (seekable_) {
-      n = ::pread(fd_, to, room, hi_);
+      n = read_at_most(fd_, to, room, hi_);
       if (n < 0 && errno == EINTR) continue;
     } else {
       n = static_cast<ssize_t>(std::fread(to, 1, room, file_));
@@ -171,7 +182,7 @@ bool HeaderOut::fail(int err) {
 
 bool HeaderOut::cut(long length) {
   if (error_ != 0) return false;
-  if (::ftruncate(fd_, length) != 0 || ::lseek(fd_, length, SEEK_SET) < 0) return fail(errno);
+  if (FILE_truncate(fd_, length) != 0 || ::lseek(fd_, length, SEEK_SET) < 0) return fail(errno);
   end_ = length;
   return true;
 }
@@ -198,7 +209,7 @@ bool HeaderOut::append(const char* data, size_t size) {
       while (whole > 0 && data[whole - 1] != '\n') --whole;
       struct stat st {};
       bool regular = ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
-      if (whole != done && regular && ::ftruncate(fd_, end_ + static_cast<long>(whole)) != 0)
+      if (whole != done && regular && FILE_truncate(fd_, end_ + static_cast<long>(whole)) != 0)
         whole = done;  // what the file still holds
       end_ += static_cast<long>(whole);
       return fail(err);
@@ -435,6 +446,14 @@ bool take_mapped(const DataSource& src, const Start& s, long first, Taken& t) {
   return true;
 }
 
+// Whether `last`, the last piece a start needs, is the end of a line the
+// feed is still writing: the input ends right after it, with no line feed,
+// before the line reader's 80 characters. (The byte-map path always sees
+// the line feed, so only reads near the end of the input come here.)
+bool unfinished(const DataSource& src, const Piece& last) {
+  return src.eof() && last.next == src.hi() && last.len < kPiece;
+}
+
 // Reads the lines of the start `s` of the pass that began at `pass`.
 void take_start(const DataSource& src, const Start& s, long pass, Taken& t) {
   if (take_mapped(src, s, pass, t)) return;
@@ -445,14 +464,14 @@ void take_start(const DataSource& src, const Start& s, long pass, Taken& t) {
     if (skipped.eof()) return;
     Piece heading = read_piece(src, skipped.next);
     Piece id = heading.eof() ? heading : read_piece(src, heading.next);
-    if (id.eof()) return;
+    if (id.eof() || unfinished(src, id)) return;
     t.pos = skipped.next;
     t.heading = field(src, heading, true);
     t.id = field(src, id, true);
     t.next = id.next;
   } else {
     Piece id = read_piece(src, first.next);
-    if (id.eof()) return;
+    if (id.eof() || unfinished(src, id)) return;
     t.pos = position_before(src, s, pass);
     t.heading = stars_heading(field(src, first, false));
     t.id = field(src, id, false);

@@ -12,6 +12,8 @@
 #include <memory>
 #include <string>
 
+#include <sys/types.h>
+
 #include "header_tool.h"
 
 namespace hdr {
@@ -291,6 +293,9 @@ struct ResumePoint {
   int type = HDR_START_NONE;   // start kind of the last record
   bool ok = true;              // false: the header file cannot be continued
   bool keep = false;           // true: the header file is not ours to write
+  // Why it cannot be continued when no write failed (errno says more).
+  enum Unread { none, header_unread, data_unread } unread = none;
+  int error = 0;               // errno of that failed read
 };
 
 // Reads the header file back to its last record, checks that record
@@ -298,11 +303,18 @@ struct ResumePoint {
 // HDR_process. Leaves `out` at the end of the records kept.
 ResumePoint resume(DataSource& src, HeaderOut& out);
 
-// The module's settings for tests: the block size and a call before reads.
+// The module's settings for tests: the block size, a call before reads,
+// and the system calls that read the data and header files and close the
+// header file (null: the system's own), so that tests can fail them.
 struct ScanSettings {
   size_t block = 64 * 1024;  // fits the caches; larger blocks measured slower
   std::function<void(long)> before_read;
+  HDR_io io;
 };
 ScanSettings& settings();
+
+// pread and close through the settings; EINTR is retried by the callers.
+ssize_t read_at_most(int fd, char* to, size_t size, long at);
+int close_fd(int fd);
 
 }  // namespace hdr

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -44,6 +45,13 @@ int outcome(const DataSource& src, const HeaderOut& out, int records) {
   return records;
 }
 
+// Why a resume could not go on, with errno set.
+int resume_failure(const DataSource& src, const HeaderOut& out, const hdr::ResumePoint& at) {
+  if (out.failed() || at.unread == hdr::ResumePoint::none) return out.failed() ? outcome(src, out, 0) : HDR_OUT_OF_LINE;
+  errno = at.error != 0 ? at.error : EIO;
+  return at.unread == hdr::ResumePoint::header_unread ? HDR_HEADER_UNREADABLE : HDR_READ_FAILED;
+}
+
 }  // namespace
 
 int HDR_process(FILE* ifile, int hfd, const std::string& hdrname, int mode) {
@@ -56,7 +64,7 @@ int HDR_process(FILE* ifile, int hfd, const std::string& hdrname, int mode) {
   int type = HDR_START_NONE;
   if (mode == FILE_APPEND) {
     hdr::ResumePoint at = hdr::resume(src, out);
-    if (!at.ok) return out.failed() ? outcome(src, out, 0) : HDR_OUT_OF_LINE;
+    if (!at.ok) return resume_failure(src, out, at);
     if (at.keep) to = &none;
     start = at.start;
     type = at.type;
@@ -65,7 +73,7 @@ int HDR_process(FILE* ifile, int hfd, const std::string& hdrname, int mode) {
   RecordSink sink(*to, start);
   hdr::scan_source(src, sink, start, type);
   sink.flush();
-  return outcome(src, out, sink.count());
+  return outcome(src, out, to == &none ? 0 : sink.count());
 }
 
 int HDR_scan_records(FILE* ifile, const HDR_record_fn& each) {
@@ -85,6 +93,8 @@ void HDR_set_block(size_t bytes) { hdr::settings().block = std::max<size_t>(byte
 void HDR_set_read_hook(std::function<void(long position)> hook) {
   hdr::settings().before_read = std::move(hook);
 }
+
+void HDR_set_io(HDR_io io) { hdr::settings().io = std::move(io); }
 
 void HDR_reset() { hdr::settings() = hdr::ScanSettings(); }
 
@@ -173,6 +183,16 @@ bool left_as_link(HeaderFile& h) {
   return true;
 }
 
+// Why the new header file `name` could not be made, errno being the
+// failure: the system's reason, or the directory above it that cannot be
+// made and why.
+std::string creation_failure(const char* name) {
+  int err = errno;
+  std::string dir = name[0] == '|' ? std::string() : FILE_unmade_dir(name);
+  if (dir.empty()) return std::strerror(err);
+  return "cannot make directory " + dir + ": " + std::strerror(errno);
+}
+
 // Opens the header file as its mode says, under an exclusive lock that it
 // holds until closed. Ends the process when a new header file cannot be
 // created; returns false when an existing one cannot be appended to.
@@ -184,7 +204,7 @@ bool open_header(HeaderFile& h) {
     if (name[0] == '|') h.command.reset(FILE_open(name, "w"));
     else h.fd = FILE_fd(FILE_open_exclusive(name, FILE_NEW));
     if (h.descriptor() >= 0 || left_as_link(h)) return true;
-    MESS_print(M_warn, "Unable to write to header file: %s\n", name);
+    MESS_print(M_warn, "Unable to write to header file: %s (%s)\n", name, creation_failure(name).c_str());
     KIV_exit(EXIT_HEADER_UNWRITABLE);
   }
   if (h.mode != FILE_APPEND) return true;
@@ -198,26 +218,43 @@ bool open_header(HeaderFile& h) {
 // Closes the header file; false (errno set) when the close failed.
 bool close_header(HeaderFile& h) {
   if (h.command) return FILE_close(h.command.release()) != -1;
-  return h.fd.get() < 0 || h.fd.close() == 0;
+  return h.fd.get() < 0 || FILE_close_fd(h.fd.release(), hdr::close_fd) == 0;
 }
 
-void index_file(const FILE_named& data) {
-  if (!data.named) return;  // reported where the name was wanted
+// Says what was done with the header file of a data file whose records
+// were found (`rc` of HDR_process, at least 0).
+void report_done(const HeaderFile& h, int rc) {
+  if (h.mode == FILE_NEW || h.mode == FILE_APPEND)
+    MESS_print(M_mess, "%s: %ld records added\n", h.name.c_str(), static_cast<long>(rc));
+  else if (!h.name.empty() && h.mode == FILE_KEEP && FILE_exist(h.name.c_str()))
+    MESS_print(M_mess, "Header file exists, left alone: %s\n", h.name.c_str());
+}
+
+// Indexes one data file. Returns 0, or EXIT_HEADER_UNWRITABLE when its
+// existing header file could not be opened or read back (the loop goes
+// on); ends the process when a header file could not be written.
+int index_file(const FILE_named& data) {
+  if (!data.named) return 0;  // reported where the name was wanted
   const std::string& filename = data.name;
   // A directory opens for reading but yields nothing: not a data file.
   FILE_ptr ifile(FILE_is_dir(filename.c_str()) ? nullptr : FILE_open(filename.c_str(), "r"));
   if (!ifile) {
     MESS_print(M_error, "Unable to open file: %s\n", filename.c_str());
-    return;
+    return 0;
   }
   HeaderFile h;
   if (HDR_header_name(data, h.name)) h.mode = FILE_overwrite(h.name.c_str(), FILE_ASK_APPEND);
-  if (!open_header(h)) return;
+  if (!open_header(h)) return EXIT_HEADER_UNWRITABLE;
   int rc = HDR_process(ifile.get(), h.descriptor(), h.name, h.mode);
   int err = errno;
   if (rc == HDR_READ_FAILED)
     MESS_print(M_error, "Unable to read file: %s (%s)\n", filename.c_str(), std::strerror(err));
-  if (rc != HDR_WRITE_FAILED && close_header(h)) return;
+  if (rc == HDR_HEADER_UNREADABLE)
+    MESS_print(M_error, "Unable to read header file: %s (%s)\n", h.name.c_str(), std::strerror(err));
+  if (rc != HDR_WRITE_FAILED && close_header(h)) {
+    if (rc >= 0) report_done(h, rc);
+    return rc == HDR_HEADER_UNREADABLE ? EXIT_HEADER_UNWRITABLE : 0;
+  }
   if (rc != HDR_WRITE_FAILED) err = errno;
   MESS_print(M_error, "Unable to write to header file: %s (%s)\n", h.name.c_str(), std::strerror(err));
   KIV_exit(EXIT_HEADER_UNWRITABLE);
@@ -226,9 +263,10 @@ void index_file(const FILE_named& data) {
 }  // namespace
 
 int HDR_file_loop() {
+  int status = 0;
   FILE_named next;
-  while (FILE_get_next(next)) index_file(next);
-  return 0;
+  while (FILE_get_next(next)) status = std::max(status, index_file(next));
+  return status;
 }
 
 void HDR_start(int argc, char** argv, const res_type* res_key, const res_type* res_pos,

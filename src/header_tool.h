@@ -23,6 +23,7 @@ constexpr int HDR_OUT_OF_LINE = -1;   // the header file does not match a data
                                       // stream that cannot be read again
 constexpr int HDR_WRITE_FAILED = -2;  // a write, cut or seek of the header failed
 constexpr int HDR_READ_FAILED = -3;   // reading the data file failed
+constexpr int HDR_HEADER_UNREADABLE = -4;  // reading the header file back failed
 
 // The work on one open data file `ifile`. `hfd` is the header file named
 // `hdrname` (-1: none, as for a name that means standard output), open for
@@ -35,10 +36,16 @@ constexpr int HDR_READ_FAILED = -3;   // reading the data file failed
 // header file is never changed ("Not a header file, left alone"). Then
 // the scan reports "Processing products...", each product size at out3
 // and each record at out1, and writes the records to the header file.
-// Returns the number of records found, or HDR_OUT_OF_LINE, or
+// Returns the number of records added to the header file (all found when
+// `hfd` is -1, none when the file is left alone), or HDR_OUT_OF_LINE, or
 // HDR_WRITE_FAILED (errno says why; the header file is cut back to its
 // last whole record and nothing more is written), or HDR_READ_FAILED
-// (errno says why; the records found before it are written).
+// (errno says why; the records of the products whose lines were all read
+// are written, and when the resume's check could not read the data file
+// the header file is left untouched), or HDR_HEADER_UNREADABLE (reading
+// the header file back failed, errno says why; it is left untouched).
+// A start whose last line has no line feed yet gives no record: the feed
+// is still writing it, and the next run writes it whole.
 int HDR_process(FILE* ifile, int hfd, const std::string& hdrname, int mode);
 
 // Receives one record of a scan: its offset and its line, without the line
@@ -55,6 +62,13 @@ int HDR_scan_records(FILE* ifile, const HDR_record_fn& each);
 // and a call with the position of every read before it is made.
 void HDR_set_block(size_t bytes);
 void HDR_set_read_hook(std::function<void(long position)> hook);
+// For tests: stand-ins for pread of the data and header files and for
+// close of the header file, to fail them; null members call the system.
+struct HDR_io {
+  std::function<long(int fd, char* to, size_t size, long at)> pread;
+  std::function<int(int fd)> close;
+};
+void HDR_set_io(HDR_io io);
 // Back to the start-up settings.
 void HDR_reset();
 
@@ -68,9 +82,12 @@ void HDR_reset();
 // or the header name would be the data file itself.
 bool HDR_header_name(const FILE_named& data, std::string& hdrfilename);
 
-// The loop over the sequence of data files; returns 0 at its end, or ends
-// the process with status 12 when a header file cannot be created or
-// written.
+// The loop over the sequence of data files. Says at level mess what was
+// done for each ("%s: %ld records added", "Header file exists, left
+// alone: %s"). Returns 0 at its end, or 12 when an existing header file
+// could not be opened or read back (the other files are still indexed);
+// ends the process with status 12 when a header file cannot be created
+// or written.
 int HDR_file_loop();
 // The resources header_tool accepts as keyed options, ended by RES_null,
 // and those it fills from positional words.

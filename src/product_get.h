@@ -47,15 +47,17 @@ void PG_set_stream(FILE* out, const std::string& name);
 // alternatives at its top level.
 std::vector<std::string> PG_literals(const std::string& pattern);
 
-// Writes the chosen products of the data file `filename`, whose date is
-// `datim`, through its header file (named from the current convention):
+// Writes the chosen products of the data file `data` (as the naming gave
+// it) through its header file (named from the current convention):
 // the header's last record is checked as the resume checks it and every
 // record used at its offset; products after the last record are scanned
 // for. Without a usable header file the data file is scanned ("No header
 // file for %s, scanning the data file" at level mess, or "Header file does
 // not match the data file: %s, scanning the data file" at level warn). The
-// header file is never written or locked. Returns PG_WRITTEN, PG_NONE, or
-// PG_ERROR when the data file could not be opened or read.
+// header file is never written or locked. Returns PG_WRITTEN, PG_NONE
+// (also when the data file does not exist: "No data file %s" at level
+// mess, a gap in a series), or PG_ERROR when it could not be opened or
+// read.
 int PG_get_file(const FILE_named& data);
 
 // Gets the products of every data file of the sequence; returns the exit

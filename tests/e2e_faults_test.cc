@@ -182,31 +182,37 @@ TEST_F(FaultTest, ClosedStandardStreamsTakeNoFilesPlace) {
 TEST_F(FaultTest, HeaderNamesThatAreNotOursToWrite) {
   write("raw/2026120818.raw", make_products(3, 15));
   const std::string records = fresh_index("2026120818.raw");
+  // A second data file of the same run, whose header file is ours.
+  write("raw/2026120819.raw", make_products(4, 16));
+  const std::string next = fresh_index("2026120819.raw");
   write("precious", "an unrelated file\n");
   struct Case {
     const char* name;
     const char* link_to;  // nullptr: a directory at the header's name
     const char* policy;
     std::string err;
+    int status;  // an index no longer kept fails the run
   } cases[] = {
       {"link to an unrelated file, append", "../precious", "app",
-       "Header file is a symbolic link, not written: hdr/2026120818.hdr\n"},
+       "Header file is a symbolic link, not written: hdr/2026120818.hdr\n", 0},
       {"link to an unrelated file, over", "../precious", "over",
-       "Header file is a symbolic link, not written: hdr/2026120818.hdr\n"},
+       "Header file is a symbolic link, not written: hdr/2026120818.hdr\n", 0},
       {"dangling link", "../missing/new", "over",
-       "Header file is a symbolic link, not written: hdr/2026120818.hdr\n"},
+       "Header file is a symbolic link, not written: hdr/2026120818.hdr\n", 0},
       {"append to what cannot be opened", nullptr, "app",
-       "Unable to append to header file: hdr/2026120818.hdr (Is a directory)\n"},
+       "Unable to append to header file: hdr/2026120818.hdr (Is a directory)\n", 12},
   };
   for (const Case& c : cases) {
     fs::remove_all(dir_ / "hdr");
     fs::create_directories(dir_ / "hdr");
     if (c.link_to != nullptr) fs::create_symlink(c.link_to, dir_ / "hdr/2026120818.hdr");
     else fs::create_directories(dir_ / "hdr/2026120818.hdr");
-    ToolRun r = run(with_paths({"-ba", "-pf", c.policy, "-me", "warn,+out1", "2026120818.raw"}));
-    EXPECT_EQ(r.status, 0) << c.name;
+    ToolRun r = run(with_paths({"-ba", "-pf", c.policy, "-me", "warn,+out1", "2026120818.raw",
+                                "2026120819.raw"}));
+    EXPECT_EQ(r.status, c.status) << c.name;
     EXPECT_EQ(r.err, c.err) << c.name;
-    EXPECT_EQ(r.out, c.link_to != nullptr ? records : "") << c.name;
+    EXPECT_EQ(r.out, (c.link_to != nullptr ? records : "") + next) << c.name;
+    EXPECT_EQ(read("hdr/2026120819.hdr"), next) << c.name;
     EXPECT_EQ(read("precious"), "an unrelated file\n") << c.name;
     EXPECT_FALSE(exists("missing")) << c.name;
   }

@@ -71,8 +71,10 @@ TEST_F(E2ETest, BannerAndRecordsAtTheDefaultLevels) {
   EXPECT_EQ(r.out,
             "      HEADER DATA FILE GENERATOR (Ver 5.60.2-LINUX-X11)\n\n"
             "Writing to header file: hdr/2026120818.hdr\n"
-            "Processing products...\n" + kTwoRecords);
+            "Processing products...\n" + kTwoRecords + "hdr/2026120818.hdr: 2 records added\n");
   EXPECT_EQ(read("hdr/2026120818.hdr"), kTwoRecords);
+  ToolRun again = run(with_paths({"-ba", "-me", "mess", "2026120818.raw"}));
+  EXPECT_NE(again.out.find("Header file exists, left alone: hdr/2026120818.hdr\n"), std::string::npos);
 }
 
 TEST_F(E2ETest, BatchModeWithKivcurtimeTakesTheLatestPresentFile) {
@@ -191,7 +193,8 @@ TEST_F(E2ETest, UncreatableHeaderEndsWithStatus12) {
   write("blocker", "a file where a directory should be");
   ToolRun r = run({"-ba", "-fp", "etc", "-rp", "raw", "-cp", "blocker/x", "2026120818.raw"});
   EXPECT_EQ(r.status, 12);
-  EXPECT_EQ(r.err, "Unable to write to header file: blocker/x/2026120818.hdr\n");
+  EXPECT_EQ(r.err, "Unable to write to header file: blocker/x/2026120818.hdr"
+                   " (cannot make directory blocker: Not a directory)\n");
 }
 
 TEST_F(E2ETest, OverwriteQuestionAnsweredThroughAPipe) {

@@ -157,7 +157,10 @@ TEST_F(HeaderTool, RecordsOfHandMadeFiles) {
       {"SOH at character 83 is no start", std::string(82, 'A') + "\x01\n1\nHEAD\nID\n", ""},
       {"long second id cut to 20", "** ABCDEFGH\n0123456789012345678901234\n",
        record(0, "ABCD", "01234567890123456789")},
-      {"last line without line feed", "x\n** ABCDEFGH\nID", record(1, "ABCD", "ID")},
+      {"second line not finished: held back", "x\n** ABCDEFGH\nID", ""},
+      {"SOH second id not finished: held back", "\x01\r\r\n1\r\r\nHEAD\r\r\nID", ""},
+      {"second line of 80 characters without line feed", "** ABCDEFGH\n" + std::string(80, 'I'),
+       record(0, "ABCD", std::string(20, 'I'))},
       {"stars start without its second line", "x\n** ABCDEFGH\n", ""},
       {"SOH start without its second id", "\x01\r\r\n123\r\r\nHEADING", ""},
       {"SOH start without its heading", "A\n\x01\r\r\n123\r\r\n", ""},
@@ -376,16 +379,20 @@ TEST_F(HeaderTool, LongHeadingsInTheHeaderFile) {
   EXPECT_EQ(r.header, whole + record(data.size() + 3, "NEW", "ID"));
 }
 
-TEST_F(HeaderTool, ProductCutShortIsRecordedCompleteLater) {
+TEST_F(HeaderTool, UnfinishedLineIsRecordedOnlyWhenComplete) {
   std::string first = "\x01\r\r\n001 \r\r\nSAUS70 KWBC 081800\r\r\nMTRD";
   std::string rest = "SM KDSM\r\r\nbody\r\r\n\x03";
   std::string whole = fast(first + rest).header;
   write_file(data_path(), first);
-  EXPECT_EQ(process(FILE_NEW).header, record(10, "SAUS70 KWBC 081800", "MTRD"));
+  EXPECT_EQ(process(FILE_NEW).header, "");
   write_file(data_path(), rest, true);
   Result r = process(FILE_APPEND);
   EXPECT_EQ(r.header, whole);
   EXPECT_EQ(r.err, "");
+  // A header written from the unfinished line (by an earlier version) is
+  // corrected in place.
+  write_file(header_path(), record(10, "SAUS70 KWBC 081800", "MTRD"));
+  EXPECT_EQ(process(FILE_APPEND).header, whole);
 }
 
 TEST_F(HeaderTool, HeaderThatDoesNotMatchIsRebuiltUnlessItIsNoHeader) {

@@ -10,6 +10,15 @@
 #include "src/string.h"
 #include "src/tools.h"
 
+// Whether the piece of `n` characters just read is a line the feed is
+// still writing: the file ends right after it, without its line feed.
+inline bool simple_unfinished(FILE* in, int n) {
+  int c = std::getc(in);
+  if (c == EOF) return n < 80;
+  std::ungetc(c, in);
+  return false;
+}
+
 inline void simple_record(FILE* hfile, long pos, long& ppos, const char* heading, const char* id) {
   MESS_print(M_out3, "Product size: %7ld\n", pos - ppos);
   MESS_print(M_out1, "%7ld %s / %-20.20s\n", pos, heading, id);
@@ -19,8 +28,8 @@ inline void simple_record(FILE* hfile, long pos, long& ppos, const char* heading
 
 // Lines are C strings, so a field ends at its first NUL. Only bytes that
 // were read count, a "** " line of seven characters or fewer has an empty
-// heading, and a start whose lines run past the end of the file gives no
-// record. Returns the number of records.
+// heading, and a start whose lines run past the end of the file, or whose
+// last line has no line feed yet, gives no record. Returns the number of records.
 inline int simple_scan(FILE* in, FILE* hfile) {
   std::fseek(in, 0, SEEK_SET);  // keeps ftell from asking the kernel each time
   MESS_print(M_mess, "Processing products...\n");
@@ -36,14 +45,17 @@ inline int simple_scan(FILE* in, FILE* hfile) {
       type = 2;
       if (fgetnline(in, line, 80) < 0) break;
       pos = std::ftell(in);
-      if (fgetnline(in, line, 80) < 0 || fgetnline(in, line2, 80) < 0) break;
+      if (fgetnline(in, line, 80) < 0) break;
+      int n2 = fgetnline(in, line2, 80);
+      if (n2 < 0 || simple_unfinished(in, n2)) break;
       wsstrip_string(line);
       wsstrip_string(line2);
       simple_record(hfile, pos, ppos, line, line2);
       ++count;
     } else if (n >= 3 && std::strncmp(line, "** ", 3) == 0 && (type == 0 || type == 1)) {
       type = 1;
-      if (fgetnline(in, line2, 80) < 0) break;
+      int n2 = fgetnline(in, line2, 80);
+      if (n2 < 0 || simple_unfinished(in, n2)) break;
       size_t len = std::strlen(line);
       const char* heading = "";
       if (len > 7) line[len - 4] = '\0', heading = line + 3;
