@@ -3,6 +3,10 @@
 // convention and option texts that no site should write. The header file
 // must always end up exactly as a fresh index; nothing may crash or hang.
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <chrono>
 #include <cstdio>
@@ -73,18 +77,6 @@ TEST_F(FaultTest, KilledAtRandomMomentsTheAppendRunsRepairTheIndex) {
   EXPECT_GT(killed, 0);
 }
 
-// The fresh index of a data file, made in this process.
-std::string index_of(const fs::path& data) {
-  FILE* in = std::fopen(data.c_str(), "rb");
-  std::string out;
-  HDR_scan_records(in, [&](long, std::string_view record) {
-    out.append(record) += '\n';
-    return true;
-  });
-  std::fclose(in);
-  return out;
-}
-
 // Append runs at once while the feed appends: without one writer at a
 // time they duplicate records, and no later run repairs that.
 TEST_F(FaultTest, OverlappingRunsEndAsIfTheyRanOneAfterTheOther) {
@@ -108,7 +100,7 @@ TEST_F(FaultTest, OverlappingRunsEndAsIfTheyRanOneAfterTheOther) {
     feed.join();
     for (pid_t pid : runs) EXPECT_EQ(wait_status(pid), 0);
     ASSERT_EQ(run(app).status, 0);
-    if (read("hdr/2026120818.hdr") != index_of(dir_ / "raw/2026120818.raw")) ++mismatches;
+    if (read("hdr/2026120818.hdr") != join(index_of((dir_ / "raw/2026120818.raw").string()))) ++mismatches;
   }
   EXPECT_EQ(mismatches, 0) << "of " << rounds << " rounds";
 }
@@ -325,6 +317,91 @@ TEST_F(FaultTest, DataFilesThatCannotBeRead) {
   EXPECT_EQ(dir.err,
             "Unable to open file: raw/2026120818.raw\nUnable to open file: raw/2026120819.raw\n");
   EXPECT_FALSE(exists("hdr"));
+}
+
+// Reads that fail (a bad sector, a network mount that times out) and
+// closes that fail or are interrupted, through the tool's system-call
+// seam, in a child that runs the tool's main.
+TEST_F(FaultTest, ReadAndCloseErrorsWriteNoWrongRecordAndLoseNoIndex) {
+  write("raw/2026120818.raw", make_products(3000, 7));
+  const std::string expected = fresh_index("2026120818.raw");
+  const Lines records = index_of((dir_ / "raw/2026120818.raw").string());
+  auto offset = [&](size_t record) { return std::stol(records[record]); };
+  const std::string first_two = records[0] + records[1];
+  const std::string unread = "Unable to read file: raw/2026120818.raw (Input/output error)\n";
+  const std::string header_unread =
+      "Unable to read header file: hdr/2026120818.hdr (Input/output error)\n";
+  struct Case {
+    const char* name;
+    const char* policy;
+    char file;          // whose reads fail: 'd' data, 'h' header, 'c' the header's close
+    long at;            // data reads fail from this byte on
+    bool short_first;   // the read that reaches it first returns the bytes before it
+    int close_errno;
+    std::string err;
+    int status;
+  } cases[] = {
+      {"first read", "over", 'd', 0, false, 0, unread, 0},
+      {"inside a start's lines", "over", 'd', offset(1500) + 25, false, 0, unread, 0},
+      {"inside a start's lines after a short read", "over", 'd', offset(1500) + 25, true, 0, unread, 0},
+      {"inside a body after a short read", "over", 'd', (offset(2000) + offset(2001)) / 2, true, 0, unread, 0},
+      {"resume check", "app", 'd', 0, false, 0, unread, 0},
+      {"append, inside a start's lines after a short read", "app", 'd', offset(1500) + 25, true, 0, unread, 0},
+      {"append, inside a body", "app", 'd', (offset(2000) + offset(2001)) / 2, false, 0, unread, 0},
+      {"header read back", "app", 'h', 0, false, 0, header_unread, 12},
+      {"header close fails", "over", 'c', 0, false, EIO,
+       "Unable to write to header file: hdr/2026120818.hdr (Input/output error)\n", 12},
+      {"header close interrupted", "over", 'c', 0, false, EINTR, "", 0},
+  };
+  for (const Case& c : cases) {
+    write("hdr/2026120818.hdr", first_two);
+    struct stat data {};
+    ASSERT_EQ(stat((dir_ / "raw/2026120818.raw").c_str(), &data), 0);
+    ChildRun r = run_in_child("", [&] {
+      if (chdir(dir_.c_str()) != 0) return std::string("chdir");
+      auto is_data = [&](int fd) {
+        struct stat st {};
+        return fstat(fd, &st) == 0 && st.st_ino == data.st_ino && st.st_dev == data.st_dev;
+      };
+      HDR_io io;
+      io.pread = [&](int fd, char* to, size_t size, long at) -> long {
+        bool fails = c.file == 'h' ? !is_data(fd) : c.file == 'd' && is_data(fd) && at + long(size) > c.at;
+        if (!fails) return ::pread(fd, to, size, at);
+        if (c.short_first && at < c.at) return ::pread(fd, to, size_t(c.at - at), at);
+        errno = EIO;
+        return -1;
+      };
+      io.close = [&](int fd) {
+        ::close(fd);
+        if (c.close_errno == 0) return 0;
+        errno = c.close_errno;
+        return -1;
+      };
+      HDR_set_io(io);
+      std::vector<std::string> args = with_paths({"-ba", "-pf", c.policy, "2026120818.raw"});
+      args.insert(args.begin(), "header_tool");
+      std::vector<char*> argv;
+      for (std::string& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      return std::to_string(HDR_main(static_cast<int>(args.size()), argv.data()));
+    });
+    std::string status = r.status == 0 ? r.result : std::to_string(r.status);
+    EXPECT_EQ(status, std::to_string(c.status)) << c.name;
+    EXPECT_EQ(r.err, c.err) << c.name;
+    // Only whole records of a fresh index; what an append run found stays.
+    const std::string header = read("hdr/2026120818.hdr");
+    EXPECT_EQ(header, expected.substr(0, header.size())) << c.name;
+    EXPECT_TRUE(header.empty() || header.back() == '\n') << c.name;
+    if (c.policy == "app"s) {
+      EXPECT_EQ(header.substr(0, first_two.size()), first_two) << c.name;
+    }
+    if (c.file == 'h' || c.name == "resume check"s) {
+      EXPECT_EQ(header, first_two) << c.name;  // untouched
+    }
+    ToolRun again = run(with_paths({"-ba", "-pf", "app", "2026120818.raw"}));
+    EXPECT_EQ(again.status, 0) << c.name << again.err;
+    EXPECT_EQ(read("hdr/2026120818.hdr"), expected) << c.name;
+  }
 }
 
 TEST_F(FaultTest, HostileSettings) {
