@@ -73,8 +73,10 @@ TEST_F(HeaderCheckTest, DamagedHeadersAreFoundAtTheirFirstWrongLine) {
     fs::remove_all(dir_ / "hdr");
     if (c.form == kFile) write("hdr/2026060100.hdr", c.header);
     if (c.form == kDirectory) fs::create_directories(dir_ / "hdr/2026060100.hdr");
-    ToolRun r = run(with_paths({"-ba", "-me", "mess", "2026060100.raw"}));
+    // The next hour of the series is missing: a gap, which changes no status.
+    ToolRun r = run(with_paths({"-ba", "-me", "mess", "-nh", "1", "2026060100.raw"}));
     EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_NE(r.out.find("No data file raw/2026060101.raw\n"), std::string::npos) << r.out;
     std::smatch m;
     long line = std::regex_search(r.err, m, first) ? std::stol(m[1]) : 0;
     EXPECT_EQ(line, c.first_line) << r.err;
