@@ -743,7 +743,10 @@ class FileRun {
 FILE_fd open_header(const std::string& name, int& err) {
   std::string path;
   FILE_add_user_path(name.c_str(), path);
-  FILE_fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  int raw;
+  while ((raw = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) < 0 && errno == EINTR) {
+  }
+  FILE_fd fd(raw);
   struct stat st {};
   if (fd.get() < 0 || fstat(fd.get(), &st) != 0) err = errno;
   else if (!S_ISREG(st.st_mode)) err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
