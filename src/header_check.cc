@@ -232,17 +232,9 @@ HCK_result HCK_compare(FILE* ifile, const std::string& filename, FILE* hfile,
 
 int HCK_check_file(const FILE_named& data) {
   const std::string& filename = data.name;
-  // A directory opens for reading but yields nothing: not a data file.
-  if (!FILE_is_stdio(filename.c_str()) && filename[0] != '|' && !FILE_exist(filename.c_str())) {
-    // A gap in a series (an hour the feed sent nothing) is no failure.
-    MESS_print(M_mess, "No data file %s\n", filename.c_str());
-    return HCK_MATCH;
-  }
-  FILE_ptr ifile(FILE_is_dir(filename.c_str()) ? nullptr : FILE_open(filename.c_str(), "r"));
-  if (!ifile) {
-    MESS_print(M_error, "Unable to open file: %s\n", filename.c_str());
-    return HCK_UNREADABLE;
-  }
+  bool gap = false;
+  FILE_ptr ifile(HDR_open_data(filename, &gap));
+  if (!ifile) return gap ? HCK_MATCH : HCK_UNREADABLE;
   std::string hdrfilename;
   // A header named after a standard stream is never a file on disk.
   if (!HDR_header_name(data, hdrfilename) || FILE_is_stdio(hdrfilename.c_str()) ||

@@ -120,6 +120,19 @@ bool same_file(const std::string& a, const std::string& b) {
 
 }  // namespace
 
+FILE* HDR_open_data(const std::string& filename, bool* gap) {
+  const char* name = filename.c_str();
+  if (gap != nullptr && !FILE_is_stdio(name) && name[0] != '|' && !FILE_exist(name)) {
+    *gap = true;
+    MESS_print(M_mess, "No data file %s\n", name);
+    return nullptr;
+  }
+  // A directory opens for reading but yields nothing: not a data file.
+  FILE* ifile = FILE_is_dir(name) ? nullptr : FILE_open(name, "r");
+  if (ifile == nullptr) MESS_print(M_error, "Unable to open file: %s\n", name);
+  return ifile;
+}
+
 bool HDR_header_name(const FILE_named& data, std::string& hdrfilename) {
   hdrfilename.clear();
   const std::string& filename = data.name;
@@ -236,12 +249,8 @@ void report_done(const HeaderFile& h, int rc) {
 int index_file(const FILE_named& data) {
   if (!data.named) return 0;  // reported where the name was wanted
   const std::string& filename = data.name;
-  // A directory opens for reading but yields nothing: not a data file.
-  FILE_ptr ifile(FILE_is_dir(filename.c_str()) ? nullptr : FILE_open(filename.c_str(), "r"));
-  if (!ifile) {
-    MESS_print(M_error, "Unable to open file: %s\n", filename.c_str());
-    return 0;
-  }
+  FILE_ptr ifile(HDR_open_data(filename));
+  if (!ifile) return 0;
   HeaderFile h;
   if (HDR_header_name(data, h.name)) h.mode = FILE_overwrite(h.name.c_str(), FILE_ASK_APPEND);
   if (!open_header(h)) return EXIT_HEADER_UNWRITABLE;

@@ -82,6 +82,13 @@ void HDR_reset();
 // or the header name would be the data file itself.
 bool HDR_header_name(const FILE_named& data, std::string& hdrfilename);
 
+// Opens the data file `filename` for reading through FILE_open; returns
+// the stream, or null after "Unable to open file: %s" at level error (a
+// directory counts as not opening). Given `gap`, a file that does not
+// exist is a gap in a series instead: "No data file %s" at level mess,
+// *gap set.
+FILE* HDR_open_data(const std::string& filename, bool* gap = nullptr);
+
 // The loop over the sequence of data files. Says at level mess what was
 // done for each ("%s: %ld records added", "Header file exists, left
 // alone: %s"). Returns 0 at its end, or 12 when an existing header file

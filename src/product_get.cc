@@ -789,17 +789,9 @@ void PG_set_stream(FILE* out, const std::string& name) {
 
 int PG_get_file(const FILE_named& data) {
   const std::string& filename = data.name;
-  // A directory opens for reading but yields nothing: not a data file.
-  if (!FILE_is_stdio(filename.c_str()) && filename[0] != '|' && !FILE_exist(filename.c_str())) {
-    // A gap in a series (an hour the feed sent nothing) is no failure.
-    MESS_print(M_mess, "No data file %s\n", filename.c_str());
-    return PG_NONE;
-  }
-  FILE_ptr ifile(FILE_is_dir(filename.c_str()) ? nullptr : FILE_open(filename.c_str(), "r"));
-  if (!ifile) {
-    MESS_print(M_error, "Unable to open file: %s\n", filename.c_str());
-    return PG_ERROR;
-  }
+  bool gap = false;
+  FILE_ptr ifile(HDR_open_data(filename, &gap));
+  if (!ifile) return gap ? PG_NONE : PG_ERROR;
   std::string hdrname;
   // A header named after a standard stream or a command is never a file
   // on disk; a data stream cannot be read back to check records.
