@@ -19,12 +19,12 @@
 #include "header_check.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstring>
 #include <string_view>
 #include <vector>
 
 #include "files.h"
+#include "header_scan.h"
 #include "header_tool.h"
 #include "mess.h"
 #include "resrc.h"
@@ -95,18 +95,6 @@ class HeaderLines {
   bool done_ = false, failed_ = false;
 };
 
-// The offset a line begins with (blanks, then digits) and the text after
-// it; false when the line begins with no number.
-bool split_offset(std::string_view line, long& offset, std::string_view& rest) {
-  size_t at = line.find_first_not_of(' ');
-  if (at == std::string_view::npos) return false;
-  const char* end = line.data() + line.size();
-  auto [stop, ec] = std::from_chars(line.data() + at, end, offset);
-  if (ec != std::errc() || stop == line.data() + at) return false;
-  rest = std::string_view(stop, end - stop);
-  return true;
-}
-
 // A text as it can be shown on a terminal: bytes that are not printable
 // ASCII as \xNN, and "..." after a line that was cut.
 std::string shown(std::string_view text, bool cut = false) {
@@ -144,8 +132,8 @@ class Checker {
       }
       long at = 0, same = 0;
       std::string_view rest, fresh_rest;
-      bool numbered = split_offset(line_.text, at, rest);
-      split_offset(fresh, same, fresh_rest);
+      bool numbered = hdr::parse_record_offset(line_.text, at, rest);
+      hdr::parse_record_offset(fresh, same, fresh_rest);
       if (numbered && (at == offset || rest == fresh_rest)) {
         ++r_.differing;
         differ(line_.text, fresh);

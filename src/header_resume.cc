@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -95,22 +94,12 @@ LastLine read_last_record(int fd, long size) {
 
 namespace {
 
-// The offset of a record line, and the text after it and its white space.
-bool parse_offset(const std::string& line, long& offset, std::string& rest) {
-  const char* s = line.c_str();
-  char* after = nullptr;
-  offset = std::strtol(s, &after, 10);
-  if (after == s) return false;
-  while (*after == ' ' || *after == '\t' || *after == '\r' || *after == '\f' || *after == '\v')
-    ++after;
-  rest = after;
-  return true;
-}
-
 void echo_record(const std::string& line) {
   long offset;
-  std::string rest;
-  if (parse_offset(line, offset, rest)) MESS_print(M_out2, "%7ld %s\n", offset, rest.c_str());
+  std::string_view rest;
+  if (!parse_record_offset(line, offset, rest)) return;
+  std::string text(rest.substr(std::min(rest.find_first_not_of(" \t\r\f\v"), rest.size())));
+  MESS_print(M_out2, "%7ld %s\n", offset, text.c_str());
 }
 
 // Echoes the records in [0, end) at out2, reading forward in pieces; a
@@ -134,34 +123,12 @@ bool echo_records(int fd, long end) {
   return true;
 }
 
-// A record line split into its fields.
-struct Fields {
-  long offset = 0;
-  std::string heading, id;
-};
-
-bool split_record(const std::string& line, Fields& f) {
-  std::string rest;
-  const size_t tail = 3 + kIdWidth;  // " / " and the identification
-  if (!parse_offset(line, f.offset, rest) || rest.size() + 1 < tail) return false;
-  // The heading began right after the single blank that ends the offset.
-  size_t head = line.find_first_not_of(' ');
-  head = line.find(' ', head);
-  if (head == std::string::npos || line.size() < head + 1 + tail) return false;
-  if (line.compare(line.size() - tail, 3, " / ") != 0) return false;
-  f.heading = line.substr(head + 1, line.size() - tail - head - 1);
-  f.id = line.substr(line.size() - kIdWidth);
-  return true;
-}
-
 // Whether a recorded line is an early view of `fresh`: the feed was still
 // writing the product, so its lines were beginnings of what is there now.
 bool is_early_view(const std::string& recorded, const std::string& fresh) {
-  Fields r, f;
+  RecordParts r, f;
   if (!split_record(recorded, r) || !split_record(fresh, f)) return false;
-  std::string id = r.id;
-  id.erase(id.find_last_not_of(' ') + 1);
-  return r.offset == f.offset && f.heading.starts_with(r.heading) && f.id.starts_with(id);
+  return r.offset == f.offset && f.heading.starts_with(r.heading) && f.id.starts_with(r.id);
 }
 
 // The kind of the data file's first product start before `upto`, which
@@ -214,8 +181,8 @@ Taken record_at(DataSource& src, long pos, int type) {
 
 RecordMatch match_record(DataSource& src, const std::string& line) {
   RecordMatch m;
-  std::string rest;
-  if (!parse_offset(line, m.offset, rest)) {
+  std::string_view rest;
+  if (!parse_record_offset(line, m.offset, rest)) {
     m.offset = -1;
     return m;
   }

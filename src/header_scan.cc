@@ -168,6 +168,30 @@ std::string format_record(long pos, const Field& heading, const Field& id) {
   return std::string(line, format_record(line, pos, heading, id));
 }
 
+bool parse_record_offset(std::string_view line, long& offset, std::string_view& rest) {
+  size_t at = line.find_first_not_of(' ');
+  if (at == std::string_view::npos) return false;
+  const char* end = line.data() + line.size();
+  long value = 0;
+  auto [stop, ec] = std::from_chars(line.data() + at, end, value);
+  if (ec != std::errc() || value > kMaxOffset) return false;
+  offset = value;
+  rest = std::string_view(stop, end - stop);
+  return true;
+}
+
+bool split_record(std::string_view line, RecordParts& parts) {
+  constexpr size_t kTail = 3 + kIdWidth;  // " / " and the identification
+  std::string_view rest;
+  if (!parse_record_offset(line, parts.offset, rest) || !rest.starts_with(' ') ||
+      rest.size() < 1 + kTail || rest.compare(rest.size() - kTail, 3, " / ") != 0)
+    return false;
+  parts.heading = rest.substr(1, rest.size() - 1 - kTail);
+  parts.id = rest.substr(rest.size() - kIdWidth);
+  parts.id = parts.id.substr(0, parts.id.find_last_not_of(' ') + 1);
+  return true;
+}
+
 // ---- Writing the header file -----------------------------------------------------
 
 HeaderOut::HeaderOut(int fd, std::string name) : fd_(fd), name_(std::move(name)) {

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include <sys/types.h>
 
@@ -146,6 +147,27 @@ struct Taken {
 // which has room for kMaxRecord bytes; returns its end.
 char* format_record(char* to, long pos, const Field& heading, const Field& id);
 std::string format_record(long pos, const Field& heading, const Field& id);
+
+// The largest offset a record may give: more than any file holds, and far
+// enough below LONG_MAX that reading ahead of it cannot overflow.
+constexpr long kMaxOffset = LONG_MAX / 2;
+
+// Reads the offset a record line begins with: blanks, then a decimal
+// number (a '-' allowed) of at most kMaxOffset. Sets `offset`, and `rest`
+// to the text right after the number; returns false, changing neither,
+// when the line begins with no such number.
+bool parse_record_offset(std::string_view line, long& offset, std::string_view& rest);
+
+// A record line's parts; the views point into the line.
+struct RecordParts {
+  long offset = 0;
+  std::string_view heading;
+  std::string_view id;  // without the blanks that pad it to kIdWidth
+};
+
+// Splits a record line "OFFSET HEADING / IDENT" (kIdWidth characters of
+// IDENT, one blank after OFFSET); false when the line has no such form.
+bool split_record(std::string_view line, RecordParts& parts);
 
 // ---- Writing the header file -----------------------------------------------
 

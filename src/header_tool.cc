@@ -111,10 +111,14 @@ const res_type HDR_res_pos[] = {RES_filenames, RES_null};
 namespace {
 
 // True when both names lead to the same existing file, or are the same text.
+// A leading '~' is expanded as opening the file does.
 bool same_file(const std::string& a, const std::string& b) {
   if (a == b) return true;
+  std::string pa, pb;
+  FILE_add_user_path(a.c_str(), pa);
+  FILE_add_user_path(b.c_str(), pb);
   struct stat sa {}, sb {};
-  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+  return stat(pa.c_str(), &sa) == 0 && stat(pb.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
          sa.st_ino == sb.st_ino;
 }
 

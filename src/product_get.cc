@@ -66,7 +66,6 @@ constexpr size_t kCopyBlock = 256 * 1024;  // data read at a time when copying
 constexpr size_t kScanBlock = 64 * 1024;   // ... when scanning
 constexpr size_t kProbeBlock = 4 * 1024;   // ... when reading records here and there
 constexpr long kHeaderBlock = 256 * 1024;  // header bytes read at a time
-constexpr size_t kTail = 3 + hdr::kIdWidth;  // " / " and the identification
 
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
 char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
@@ -268,33 +267,10 @@ bool compile(const char* text, std::unique_ptr<Pattern>& p) {
   return true;
 }
 
-// A header record's parts.
-struct Fields {
-  long offset = 0;
-  std::string_view heading, ident;
-};
-
-// Splits a record line "OFFSET HEADING / IDENT" (20 characters of ident);
-// false when the line has no such form.
-bool split_record(std::string_view line, Fields& f) {
-  size_t at = line.find_first_not_of(' ');
-  if (at == std::string_view::npos) return false;
-  const char* end = line.data() + line.size();
-  auto [stop, ec] = std::from_chars(line.data() + at, end, f.offset);
-  size_t head = stop - line.data() + 1;
-  if (ec != std::errc() || stop == end || *stop != ' ' || line.size() < head + kTail ||
-      line.compare(line.size() - kTail, 3, " / ") != 0)
-    return false;
-  f.heading = line.substr(head, line.size() - kTail - head);
-  f.ident = line.substr(line.size() - hdr::kIdWidth);
-  f.ident = f.ident.substr(0, f.ident.find_last_not_of(' ') + 1);
-  return true;
-}
-
 // Whether the record's fields are chosen by the patterns.
-bool chosen(const Fields& f, std::string& scratch) {
+bool chosen(const hdr::RecordParts& f, std::string& scratch) {
   return (!state.heading || state.heading->matches(f.heading, scratch)) &&
-         (!state.ident || state.ident->matches(f.ident, scratch));
+         (!state.ident || state.ident->matches(f.id, scratch));
 }
 
 [[noreturn]] void output_failed() {
@@ -486,8 +462,8 @@ class FileRun {
   // checked against the data file, if it was. False when the record does
   // not fit the data file or the record before it.
   bool take_record(std::string_view line, const Product* checked) {
-    Fields f;
-    if (!split_record(line, f)) return false;
+    hdr::RecordParts f;
+    if (!hdr::split_record(line, f)) return false;
     bool wanted = chosen(f, scratch_);
     if (!wanted && !has_pending_) return true;
     long first = 0, next = 0;
@@ -617,8 +593,8 @@ class FileRun {
         char line[hdr::kMaxRecord + hdr::kSlack];
         char* end = hdr::format_record(line, t.pos, t.heading, t.id);
         std::string_view record(line, end - line);
-        Fields f;
-        begin(t.pos, first, t.next, split_record(record, f) && chosen(f, scratch_), record);
+        hdr::RecordParts f;
+        begin(t.pos, first, t.next, hdr::split_record(record, f) && chosen(f, scratch_), record);
       }
       p = t.next;
     }

@@ -1,5 +1,8 @@
 // End-to-end tests: the built header_tool run in a temporary directory
 // with a clean environment and no terminal.
+#include <pwd.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <ctime>
 #include <string>
@@ -228,7 +231,7 @@ TEST_F(E2ETest, NoHeaderFileAndWhatToFix) {
     std::string err;
     std::string out;  // the records shown, "" when no data file could be named
   };
-  const Case cases[] = {
+  std::vector<Case> cases = {
       {"", {"2026120818.raw"},
        no_conv + "No file name convention file etc/name_conv, no header file written: 2026120818.raw\n",
        kTwoRecords},
@@ -249,7 +252,17 @@ TEST_F(E2ETest, NoHeaderFileAndWhatToFix) {
       {"raw %R/%Y%m%d%h.raw %R/%Y%m%d%h.raw 0\n", {"-pf", "over", "2026120818.raw"},
        "Header file would overwrite data file: raw/2026120818.raw\n", kTwoRecords},
   };
+  // The data file again under header names of other text.
+  fs::create_directory_symlink("raw", dir_ / "rawlink");
+  std::vector<std::string> same_dirs = {"./raw", "rawlink"};
+  const passwd* me = getpwuid(getuid());
+  if (me != nullptr && fs::is_directory(me->pw_dir))
+    same_dirs.push_back("~/" + fs::relative(dir_ / "raw", me->pw_dir).string());
+  for (const std::string& d : same_dirs)
+    cases.push_back({"raw %R/%Y%m%d%h.raw %C/%Y%m%d%h.raw 0\n", {"-pf", "over", "-cp", d, "2026120818.raw"},
+                     "Header file would overwrite data file: raw/2026120818.raw\n", kTwoRecords});
   for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
     if (c.conv.empty()) fs::remove(dir_ / "etc/name_conv");
     else write("etc/name_conv", c.conv);
     std::vector<std::string> args = with_paths({"-ba", "-me", "warn,+out1"});
@@ -259,8 +272,8 @@ TEST_F(E2ETest, NoHeaderFileAndWhatToFix) {
     EXPECT_EQ(r.err, c.err);
     EXPECT_EQ(r.out, c.out);  // the records only as messages
     EXPECT_FALSE(exists("hdr"));
+    EXPECT_EQ(read("raw/2026120818.raw"), kTwoProducts);
   }
-  EXPECT_EQ(read("raw/2026120818.raw"), kTwoProducts);
 }
 
 }  // namespace

@@ -21,6 +21,7 @@ TEST_F(HeaderCheckTest, DamagedHeadersAreFoundAtTheirFirstWrongLine) {
   const long n = static_cast<long>(good.size());
   ASSERT_GT(n, 30);
   write("raw/2026060100.raw", read(data));  // an absolute name reads that file
+  write("raw/2026060102.raw", read(data));  // checked after it, with a good header
 
   auto erase = [&](size_t line) { Lines l = good; l.erase(l.begin() + line - 1); return join(l); };
   auto insert = [&](size_t at, size_t from, size_t count) {
@@ -73,8 +74,10 @@ TEST_F(HeaderCheckTest, DamagedHeadersAreFoundAtTheirFirstWrongLine) {
     fs::remove_all(dir_ / "hdr");
     if (c.form == kFile) write("hdr/2026060100.hdr", c.header);
     if (c.form == kDirectory) fs::create_directories(dir_ / "hdr/2026060100.hdr");
-    // The next hour of the series is missing: a gap, which changes no status.
-    ToolRun r = run(with_paths({"-ba", "-me", "mess", "-nh", "1", "2026060100.raw"}));
+    write("hdr/2026060102.hdr", join(good));
+    // The series: a missing hour next (a gap, which changes no status), then
+    // one with a good header; the status is the worst of all files'.
+    ToolRun r = run(with_paths({"-ba", "-me", "mess", "-nh", "2", "2026060100.raw"}));
     EXPECT_EQ(r.status, c.status) << r.err;
     EXPECT_NE(r.out.find("No data file raw/2026060101.raw\n"), std::string::npos) << r.out;
     std::smatch m;
