@@ -140,6 +140,12 @@ int first_kind(DataSource& src, long upto) {
   return StartFinder(src, 0, HDR_START_NONE, upto).next(t);
 }
 
+// The header file could not be read back (`err` says why): it is left as
+// it stands.
+ResumePoint header_unread(int err) {
+  return {0, HDR_START_NONE, false, false, ResumePoint::header_unread, err};
+}
+
 // Checks the last record against the data file and settles where the
 // scan goes on; rewrites the record when the product was cut short then.
 ResumePoint continue_after(DataSource& src, HeaderOut& out, const LastLine& last) {
@@ -207,15 +213,15 @@ ResumePoint resume(DataSource& src, HeaderOut& out) {
   int fd = out.fd();
   off_t size = ::lseek(fd, 0, SEEK_END);
   if (size < 0) return {0, HDR_START_NONE, out.seek(0)};  // reports the failure
-  bool unread = false;
-  if (size > 0 && !looks_like_header(fd, size, unread) && !unread) {
+  bool read_failed = false;
+  if (size > 0 && !looks_like_header(fd, size, read_failed)) {
+    if (read_failed) return header_unread(errno);
     MESS_print(M_warn, "Not a header file, left alone: %s\n", out.name().c_str());
     return {src.first(), HDR_START_NONE, true, true};
   }
-  LastLine last;
-  if (!unread) last = read_last_record(fd, size);
-  if (!unread && !last.error && MESS_check(M_out2)) last.error = !echo_records(fd, last.end);
-  if (unread || last.error) return {0, HDR_START_NONE, false, false, ResumePoint::header_unread, errno};
+  LastLine last = read_last_record(fd, size);
+  if (!last.error && MESS_check(M_out2)) last.error = !echo_records(fd, last.end);
+  if (last.error) return header_unread(errno);
   // A record cut short (a crash, a full disk) is dropped.
   if (last.end != size && !out.cut(last.end)) return {0, HDR_START_NONE, false};
   if (!last.found) return {src.first(), HDR_START_NONE, out.seek(0)};

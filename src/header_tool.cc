@@ -47,7 +47,8 @@ int outcome(const DataSource& src, const HeaderOut& out, int records) {
 
 // Why a resume could not go on, with errno set.
 int resume_failure(const DataSource& src, const HeaderOut& out, const hdr::ResumePoint& at) {
-  if (out.failed() || at.unread == hdr::ResumePoint::none) return out.failed() ? outcome(src, out, 0) : HDR_OUT_OF_LINE;
+  if (out.failed()) return outcome(src, out, 0);
+  if (at.unread == hdr::ResumePoint::none) return HDR_OUT_OF_LINE;
   errno = at.error != 0 ? at.error : EIO;
   return at.unread == hdr::ResumePoint::header_unread ? HDR_HEADER_UNREADABLE : HDR_READ_FAILED;
 }
