@@ -1148,6 +1148,9 @@ bool can_name(const std::string& request) {
   return false;
 }
 
+// FILE_set_current; `found` false when its latest-file search found no file.
+long set_current(const char* cur, std::string& filename, bool& found);
+
 // The file of current-file expression `expr`, which the user asked for as
 // `request`.
 FILE_named current_file(const char* expr, const std::string& request) {
@@ -1157,7 +1160,7 @@ FILE_named current_file(const char* expr, const std::string& request) {
     named.date = state.file_date;
     return named;
   }
-  FILE_set_current(expr, named.name);
+  set_current(expr, named.name, named.found);
   named.date = state.file_date;
   return named;
 }
@@ -1318,8 +1321,9 @@ bool is_char_i(const std::string& text, size_t pos, char lower) {
 }
 
 // The latest-file search: "l", "a", "#count". Steps by the file period
-// until a file larger than the minimum size is found.
-long search_latest(const std::string& text, size_t& pos, int sign, long t, std::string& out) {
+// until a file larger than the minimum size is found; `found` says whether
+// one was.
+long search_latest(const std::string& text, size_t& pos, int sign, long t, std::string& out, bool& found) {
   ++pos;
   if (is_char_i(text, pos, 'a')) ++pos;
   int tries = 500;
@@ -1328,12 +1332,14 @@ long search_latest(const std::string& text, size_t& pos, int sign, long t, std::
     if (pos < text.size() && is_digit(text[pos])) tries = read_number(text, pos);
   }
   int tried = 0;
+  found = false;
   for (; tried < tries; ++tried) {
     Date d = date_of(t);
     MESS_print(M_debug, "LATE:%d %d %d %d %d\n", d.year, d.month, d.day, d.hour, d.min);
     int literal = FILE_set_date(&d, out);
     MESS_print(M_debug, "LATE: %s\n", out.c_str());
-    if (FILE_size(out.c_str()) > state.min_size) break;
+    found = FILE_size(out.c_str()) > state.min_size;
+    if (found) break;
     t += sign * search_step();
     if (literal != 0) break;  // the name does not follow the date
   }
@@ -1358,10 +1364,9 @@ long current_base(const std::string& expr, size_t& pos) {
   return DATE_get_time(nullptr);
 }
 
-}  // namespace
-
-long FILE_set_current(const char* cur, std::string& filename) {
+long set_current(const char* cur, std::string& filename, bool& found) {
   std::string expr = cur != nullptr ? cur : "la";
+  found = true;
   state.filename_type = 0;
   size_t pos = 0;
   long t = apply_requested(current_base(expr, pos));
@@ -1377,7 +1382,7 @@ long FILE_set_current(const char* cur, std::string& filename) {
   // After an offset or a search the sign of the next part is read anew.
   if (reread) sign = read_sign(expr, pos);
   if (is_char_i(expr, pos, 'l')) {
-    t = search_latest(expr, pos, sign, t, filename);
+    t = search_latest(expr, pos, sign, t, filename, found);
     sign = read_sign(expr, pos);
   }
   if (read_offset(expr, pos, days, hours, mins)) {
@@ -1389,6 +1394,13 @@ long FILE_set_current(const char* cur, std::string& filename) {
   MESS_print(M_debug, "%d %d %d %d\n", d.year, d.month, d.day, d.hour);
   FILE_set_date(&d, filename);
   return state.late_off > 0 ? t - t % state.late_off : t;
+}
+
+}  // namespace
+
+long FILE_set_current(const char* cur, std::string& filename) {
+  bool found;
+  return set_current(cur, filename, found);
 }
 
 // ---- Selection and series ------------------------------------------------

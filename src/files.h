@@ -165,6 +165,8 @@ struct FILE_named {
                       // template and was taken over from there on
   bool named = true;  // false: no name could be built (reported; `name`
                       // is empty)
+  bool found = true;  // false: a latest-file search ("la") found no file;
+                      // `name` is the one a step beyond its last try
 };
 
 // Turns a file specification into a data-file name in `out_file`: "@name"

@@ -123,11 +123,17 @@ bool same_file(const std::string& a, const std::string& b) {
          sa.st_ino == sb.st_ino;
 }
 
+// False for a data file name that leads to nothing: a gap in a series.
+bool data_exists(const std::string& filename) {
+  const char* name = filename.c_str();
+  return FILE_is_stdio(name) || name[0] == '|' || FILE_exist(name);
+}
+
 }  // namespace
 
 FILE* HDR_open_data(const std::string& filename, bool* gap) {
   const char* name = filename.c_str();
-  if (gap != nullptr && !FILE_is_stdio(name) && name[0] != '|' && !FILE_exist(name)) {
+  if (gap != nullptr && !data_exists(filename)) {
     *gap = true;
     MESS_print(M_mess, "No data file %s\n", name);
     return nullptr;
@@ -274,17 +280,34 @@ int index_file(const FILE_named& data) {
   KIV_exit(EXIT_HEADER_UNWRITABLE);
 }
 
+// Says that the sequence that began at `first` found no data file: where
+// it looked, unless no name could be built (reported already).
+int no_data_file(const FILE_named& first) {
+  if (first.named) {
+    size_t slash = first.name.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : first.name.substr(0, std::max<size_t>(slash, 1));
+    MESS_print(M_warn, "No data file found in %s for template %s\n", dir.c_str(), FILE_state().conv.c_str());
+  }
+  return EXIT_NO_DATA_FILE;
+}
+
 }  // namespace
 
-int HDR_file_loop() {
+int HDR_file_loop(const FILE_named& first) {
   int status = 0;
+  bool any = false;
   FILE_named next;
-  while (FILE_get_next(next)) status = std::max(status, index_file(next));
+  while (FILE_get_next(next)) {
+    any = any || (next.named && data_exists(next.name));
+    status = std::max(status, index_file(next));
+  }
+  // A gap in a series is normal; a run that finds nothing at all is not.
+  if (!any || !first.found) status = std::max(status, no_data_file(first));
   return status;
 }
 
-void HDR_start(int argc, char** argv, const res_type* res_key, const res_type* res_pos,
-               const char* description, const char* title) {
+FILE_named HDR_start(int argc, char** argv, const res_type* res_key, const res_type* res_pos,
+                     const char* description, const char* title) {
   KIV_fill_std_streams();
   RES_init(argc, argv, res_key, res_pos);
   if (RES_version_asked()) {
@@ -303,11 +326,12 @@ void HDR_start(int argc, char** argv, const res_type* res_key, const res_type* r
   FILE_get_file_only("Enter the filename: ", first);
   FILE_reset_time();
   FILE_first(first);
+  return first;
 }
 
 int HDR_main(int argc, char** argv) {
-  HDR_start(argc, argv, HDR_res_key, HDR_res_pos,
-            "This program parses input data files and creates header files",
-            "HEADER DATA FILE GENERATOR");
-  return HDR_file_loop();
+  FILE_named first = HDR_start(argc, argv, HDR_res_key, HDR_res_pos,
+                               "This program parses input data files and creates header files",
+                               "HEADER DATA FILE GENERATOR");
+  return HDR_file_loop(first);
 }

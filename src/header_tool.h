@@ -89,13 +89,17 @@ bool HDR_header_name(const FILE_named& data, std::string& hdrfilename);
 // *gap set.
 FILE* HDR_open_data(const std::string& filename, bool* gap = nullptr);
 
-// The loop over the sequence of data files. Says at level mess what was
-// done for each ("%s: %ld records added", "Header file exists, left
-// alone: %s"). Returns 0 at its end, or 12 when an existing header file
-// could not be opened or read back (the other files are still indexed);
-// ends the process with status 12 when a header file cannot be created
-// or written.
-int HDR_file_loop();
+// The loop over the sequence of data files that HDR_start began at
+// `first`. Says at level mess what was done for each ("%s: %ld records
+// added", "Header file exists, left alone: %s"). Returns 0 at its end, or
+// 12 when an existing header file could not be opened or read back (the
+// other files are still indexed); ends the process with status 12 when a
+// header file cannot be created or written. A missing file among others
+// (a gap) changes nothing; when no data file of the sequence exists, or
+// `first` came from a latest-file search that found none, warns "No data
+// file found in DIR for template TEMPLATE" (the first file's directory;
+// nothing more when no name could be built) and returns at least 3.
+int HDR_file_loop(const FILE_named& first);
 // The resources header_tool accepts as keyed options, ended by RES_null,
 // and those it fills from positional words.
 extern const res_type HDR_res_key[];
@@ -109,8 +113,8 @@ extern const res_type HDR_res_pos[];
 // prints "PROGRAM: `description`" and the help text at level print and
 // ends the process with status 0; else prints the banner `title`, selects
 // the convention of the type "raw" and starts the sequence of data files
-// at the first one (asking for it at a terminal).
-void HDR_start(int argc, char** argv, const res_type* res_key, const res_type* res_pos,
-               const char* description, const char* title);
+// at the first one (asking for it at a terminal), which it returns.
+FILE_named HDR_start(int argc, char** argv, const res_type* res_key, const res_type* res_pos,
+                     const char* description, const char* title);
 // The whole tool, from its command line; returns its exit status.
 int HDR_main(int argc, char** argv);

@@ -148,5 +148,6 @@ constexpr int FILE_ASK = 1;         // "(Y,N,Use,Over)"
 constexpr int FILE_ASK_APPEND = 2;  // "(Y,N,Use,Over,App)"
 
 // Exit statuses.
+constexpr int EXIT_NO_DATA_FILE = 3;  // a run found no data file at all
 constexpr int EXIT_QUEUE_TIMEOUT = 7;
 constexpr int EXIT_HEADER_UNWRITABLE = 12;

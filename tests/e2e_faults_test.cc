@@ -449,8 +449,9 @@ TEST_F(FaultTest, HostileSettings) {
   }
   // A 10,000-character directory or file name is reported, never cut.
   ToolRun r = run({"-ba", "-fp", "etc", "-rp", long_value, "-cp", "hdr", "2026120818.raw"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "Unable to open file: " + long_value + "/2026120818.raw\n");
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(r.err, "Unable to open file: " + long_value + "/2026120818.raw\nNo data file found in " + long_value +
+                       " for template %R/%Y%m%d%h.raw\n");
   write("etc/name_conv", conv);
   fs::remove("kiv.cfg");
 }

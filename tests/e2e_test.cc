@@ -60,13 +60,6 @@ TEST_F(E2ETest, VersionOfEveryProgram) {
   EXPECT_FALSE(exists("hdr"));
 }
 
-TEST_F(E2ETest, MissingFileIsReportedOnceAndTheRunEndsNormally) {
-  ToolRun r = run(with_paths({"-ba", "2026120818.raw"}));
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "Unable to open file: raw/2026120818.raw\n");
-  EXPECT_FALSE(exists("hdr/2026120818.hdr"));
-}
-
 TEST_F(E2ETest, BannerAndRecordsAtTheDefaultLevels) {
   write("raw/2026120818.raw", kTwoProducts);
   ToolRun r = run(with_paths({"-me", "out1", "2026120818.raw"}));
@@ -225,24 +218,32 @@ TEST_F(E2ETest, NoHeaderFileAndWhatToFix) {
   write("2026120818.raw", kTwoProducts);
   const std::string conv = "raw %R/%Y%m%d%h.raw %C/%Y%m%d%h.hdr 0\n";
   const std::string no_conv = "FILE_set_name: No file name convention file: etc/name_conv\n";
+  const std::string no_hconv = "raw %R/%Y%m%d%h.raw - 0\n";
+  const std::string no_hdr_18 = "No header file template for type raw, no header file written: raw/2026120818.raw\n";
+  const std::string nothing = "No data file found in raw for template %R/%Y%m%d%h.raw\n";
   struct Case {
     std::string conv;  // "": no convention file
     std::vector<std::string> args;
     std::string err;
     std::string out;  // the records shown, "" when no data file could be named
+    int status = 0;
   };
   std::vector<Case> cases = {
+      {conv, {"2026120817.raw"}, "Unable to open file: raw/2026120817.raw\n" + nothing, "", 3},
+      {no_hconv, {"-nh", "-1", "2026120818.raw"}, "Unable to open file: raw/2026120817.raw\n" + no_hdr_18,
+       kTwoRecords},  // a gap
+      {no_hconv, {"-cu", "#2026120819la#1", "-nh", "-1"},
+       "Unable to open file: raw/2026120817.raw\n" + no_hdr_18 + nothing, kTwoRecords, 3},
       {"", {"2026120818.raw"},
        no_conv + "No file name convention file etc/name_conv, no header file written: 2026120818.raw\n",
        kTwoRecords},
       {"", {"raw/2026120818.raw"},
        no_conv + "No file name convention file etc/name_conv, no header file written: raw/2026120818.raw\n",
        kTwoRecords},
-      {"", {"la"}, no_conv + "No file name convention file etc/name_conv: cannot name data file la\n", ""},
+      {"", {"la"}, no_conv + "No file name convention file etc/name_conv: cannot name data file la\n", "", 3},
       {"", {"-nh", "-1", "#2026120818"},
-       no_conv + "No file name convention file etc/name_conv: cannot name data file #2026120818\n", ""},
-      {"raw %R/%Y%m%d%h.raw - 0\n", {"2026120818.raw"},
-       "No header file template for type raw, no header file written: raw/2026120818.raw\n", kTwoRecords},
+       no_conv + "No file name convention file etc/name_conv: cannot name data file #2026120818\n", "", 3},
+      {no_hconv, {"2026120818.raw"}, no_hdr_18, kTwoRecords},
       {conv, {"notes.raw"},
        "Data file name does not fit template %R/%Y%m%d%h.raw, no header file written: "
        "raw/notes.raw\n",
@@ -268,7 +269,7 @@ TEST_F(E2ETest, NoHeaderFileAndWhatToFix) {
     std::vector<std::string> args = with_paths({"-ba", "-me", "warn,+out1"});
     args.insert(args.end(), c.args.begin(), c.args.end());
     ToolRun r = run(args);
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.err, c.err);
     EXPECT_EQ(r.out, c.out);  // the records only as messages
     EXPECT_FALSE(exists("hdr"));

@@ -1,12 +1,15 @@
 # Checks what users of the package get. Run by ctest as
 #   cmake -DMODE=consumer|package -DCONFIG=... -DSETUP=install_test_setup.cmake -P install_test.cmake
 # consumer: installs the build into a temporary prefix, builds the installed
-#   consumer example against it with find_package and with pkg-config, runs
-#   both on the installed examples, and checks the installed systemd units.
-# package: makes the .deb and the .tar.gz with cpack and checks their file
-#   lists and the .deb's control fields.
+#   consumer example against it with find_package and with pkg-config, and
+#   runs both on the installed examples.
+# package: makes the release build of the "package" preset, the .deb and the
+#   .tar.gz with cpack, and checks their file lists, that the programs and
+#   the library carry no debug information, the .deb's control fields,
+#   lintian's verdict, the postinst's user and the systemd units.
 # A missing command skips what needs it, saying "SKIPPED:" (ctest then
 # counts the test as skipped).
+cmake_policy(VERSION 3.25)
 include(${SETUP})
 
 execute_process(COMMAND mktemp -d RESULT_VARIABLE rc OUTPUT_VARIABLE tmp OUTPUT_STRIP_TRAILING_WHITESPACE)
@@ -71,23 +74,6 @@ ${examples}/raw/2026120819.raw: no header file
     string(APPEND skipped " pkg-config not found, the build with it not tried;")
   endif()
 
-  find_program(SYSTEMD_ANALYZE systemd-analyze)
-  if(SYSTEMD_ANALYZE)
-    # The units as installed, but starting the installed program.
-    file(READ ${examples}/systemd/header_tool@.service service)
-    string(REPLACE "/usr/bin/" "${prefix}/${BINDIR}/" service "${service}")
-    file(WRITE ${tmp}/units/header_tool@.service "${service}")
-    file(COPY ${examples}/systemd/header_tool@.timer DESTINATION ${tmp}/units)
-    run(${SYSTEMD_ANALYZE} verify --man=no
-        ${tmp}/units/header_tool@feed.service ${tmp}/units/header_tool@feed.timer)
-    # Unknown keys and bad values are only warned about.
-    if(err MATCHES "header_tool@")
-      fail("systemd-analyze verify:\n${err}")
-    endif()
-  else()
-    string(APPEND skipped " systemd-analyze not found, the units not verified;")
-  endif()
-
 elseif(MODE STREQUAL "package")
   find_program(DPKG_DEB dpkg-deb)
   if(NOT DPKG_DEB)
@@ -95,32 +81,37 @@ elseif(MODE STREQUAL "package")
     message("SKIPPED: dpkg-deb not found, no package made")
     return()
   endif()
+  # The packages are made from a release build under /usr, never from the
+  # build under test.
+  set(build ${tmp}/build)
+  run(${CMAKE_COMMAND} --preset package -S ${SOURCE_DIR} -B ${build} -G ${GENERATOR} -DCMAKE_CXX_COMPILER=${CXX})
+  run(${CMAKE_COMMAND} --build ${build} --parallel 2)
+  load_cache(${build} READ_WITH_PREFIX "" CMAKE_INSTALL_LIBDIR)
+  set(LIBDIR ${CMAKE_INSTALL_LIBDIR})
+
   # Every file the packages hold, relative to the prefix.
   set(cmake_dir ${LIBDIR}/cmake/kiv)
-  string(TOLOWER "${CONFIG}" config)
-  if(config STREQUAL "")
-    set(config noconfig)
-  endif()
   set(expected ${LIBDIR}/libkiv.a ${LIBDIR}/pkgconfig/kiv.pc ${cmake_dir}/kivConfig.cmake
-      ${cmake_dir}/kivConfig-${config}.cmake ${cmake_dir}/kivConfigVersion.cmake ${DOCDIR}/README.md)
+      ${cmake_dir}/kivConfig-release.cmake ${cmake_dir}/kivConfigVersion.cmake ${DOCDIR}/README.md
+      ${DOCDIR}/copyright ${DOCDIR}/changelog.Debian.gz share/lintian/overrides/${PACKAGE}
+      lib/systemd/system/header_tool@.service lib/systemd/system/header_tool@.timer
+      lib/sysusers.d/${PACKAGE}.conf)
   foreach(program ${PROGRAMS})
     list(APPEND expected ${BINDIR}/${program})
     if(EXISTS ${SOURCE_DIR}/${program}.1)
-      list(APPEND expected ${MANDIR}/man1/${program}.1)
+      list(APPEND expected ${MANDIR}/man1/${program}.1.gz)
     endif()
   endforeach()
   foreach(header ${HEADERS})
     get_filename_component(header ${header} NAME)
     list(APPEND expected ${INCLUDEDIR}/kiv/${header})
   endforeach()
-  foreach(dir examples contrib)
-    file(GLOB_RECURSE docs RELATIVE ${SOURCE_DIR}/${dir} ${SOURCE_DIR}/${dir}/*)
-    list(TRANSFORM docs PREPEND ${DOCDIR}/examples/)
-    list(APPEND expected ${docs})
-  endforeach()
+  file(GLOB_RECURSE docs RELATIVE ${SOURCE_DIR}/examples ${SOURCE_DIR}/examples/*)
+  list(TRANSFORM docs PREPEND ${DOCDIR}/examples/)
+  list(APPEND expected ${docs})
   list(SORT expected)
 
-  run(cpack -C "${CONFIG}" --config ${BUILD_DIR}/CPackConfig.cmake -B ${tmp})
+  run(cpack --config ${build}/CPackConfig.cmake -B ${tmp})
   file(GLOB deb ${tmp}/*.deb)
   file(GLOB tgz ${tmp}/*.tar.gz)
 
@@ -145,21 +136,30 @@ elseif(MODE STREQUAL "package")
   list(SORT files)
   expect_equal("the .tar.gz" "${expected}" "${files}")
 
+  # Stripped: no symbol table in the programs, no debug information in them
+  # or in the library.
+  set(root ${tmp}/root)
+  run(${DPKG_DEB} -x ${deb} ${root})
+  list(TRANSFORM PROGRAMS PREPEND ${root}/usr/${BINDIR}/ OUTPUT_VARIABLE binaries)
+  foreach(file ${binaries} ${root}/usr/${LIBDIR}/libkiv.a)
+    run(readelf -S --wide ${file})
+    if(out MATCHES "\\.debug_" OR (file IN_LIST binaries AND out MATCHES "\\.symtab"))
+      fail("not stripped in the .deb: ${file}\n${out}")
+    endif()
+  endforeach()
+
   run(${DPKG_DEB} -I ${deb})
-  foreach(field "Package: ${PACKAGE}" "Version: ${VERSION}" "Section: utils"
+  foreach(field "Package: ${PACKAGE}" "Version: ${VERSION}-1\n" "Section: utils"
                 "Maintainer: [^\n]+" "Description: [^\n]+\n [^\n]+")
     if(NOT out MATCHES "\n ${field}")
       fail("dpkg-deb -I has no \"${field}\":\n${out}")
     endif()
   endforeach()
-  # Nothing beyond the C and C++ runtime (and the sanitizers' in such a build).
+  # Nothing beyond the C and C++ runtime, and adduser for the postinst.
   string(REGEX MATCH "\n Depends: ([^\n]*)" depends "${out}")
   string(REGEX MATCHALL "(^|, *)[^ ,(]+" names "${CMAKE_MATCH_1}")
   list(TRANSFORM names REPLACE "^, *" "")
-  set(runtime "^(libc6|libgcc-s1|libstdc\\+\\+6)$")
-  if(SANITIZE)
-    set(runtime "^(libc6|libgcc-s1|libstdc\\+\\+6|libasan[0-9]+|libubsan[0-9]+)$")
-  endif()
+  set(runtime "^(libc6|libgcc-s1|libstdc\\+\\+6|adduser)$")
   foreach(name ${names})
     if(NOT name MATCHES "${runtime}")
       fail("the .deb depends on ${name}:${depends}")
@@ -167,6 +167,50 @@ elseif(MODE STREQUAL "package")
   endforeach()
   if(NOT names MATCHES "libc6" OR NOT names MATCHES "libstdc")
     fail("the .deb names not its runtime:${depends}")
+  endif()
+
+  find_program(LINTIAN lintian)
+  if(LINTIAN)
+    run(${LINTIAN} --fail-on error,warning ${deb})
+  else()
+    string(APPEND skipped " lintian not found;")
+  endif()
+
+  find_program(SYSUSERS systemd-sysusers)
+  if(SYSUSERS)
+    # The postinst as dpkg runs it for a system under `root` (never with
+    # adduser on this machine: systemd-sysusers comes first on the path).
+    run(${DPKG_DEB} -e ${deb} ${tmp}/control)
+    file(MAKE_DIRECTORY ${root}/etc)
+    get_filename_component(dir ${SYSUSERS} DIRECTORY)
+    run(${CMAKE_COMMAND} -E env DPKG_ROOT=${root} "PATH=${dir}:$ENV{PATH}" sh ${tmp}/control/postinst configure)
+    file(STRINGS ${root}/etc/passwd users REGEX "^kiv:")
+    if(NOT users)
+      fail("the postinst made no user kiv in ${root}/etc/passwd")
+    endif()
+  else()
+    string(APPEND skipped " systemd-sysusers not found, the postinst not run;")
+  endif()
+
+  find_program(SYSTEMD_ANALYZE systemd-analyze)
+  if(SYSTEMD_ANALYZE)
+    # The units as packaged, but starting the packaged program.
+    file(READ ${root}/usr/lib/systemd/system/header_tool@.service service)
+    string(REPLACE "=/usr/bin/" "=${root}/usr/bin/" service "${service}")
+    file(WRITE ${tmp}/units/header_tool@.service "${service}")
+    file(COPY ${root}/usr/lib/systemd/system/header_tool@.timer DESTINATION ${tmp}/units)
+    run(${SYSTEMD_ANALYZE} verify --man=no ${tmp}/units/header_tool@feed.service ${tmp}/units/header_tool@feed.timer)
+    # Unknown keys and bad values are only warned about.
+    if(err MATCHES "header_tool@")
+      fail("systemd-analyze verify:\n${err}")
+    endif()
+    run(${SYSTEMD_ANALYZE} security --offline=true --root=${root} header_tool@x.service)
+    string(REGEX MATCH "Overall exposure level for [^:]*: ([0-9.]+)" line "${out}")
+    if(NOT line OR CMAKE_MATCH_1 GREATER 2.0)
+      fail("systemd-analyze security: exposure above 2.0:\n${out}")
+    endif()
+  else()
+    string(APPEND skipped " systemd-analyze not found, the units not checked;")
   endif()
 else()
   fail("MODE consumer or package, not \"${MODE}\"")
