@@ -92,7 +92,8 @@ elseif(MODE STREQUAL "package")
   # Every file the packages hold, relative to the prefix.
   set(cmake_dir ${LIBDIR}/cmake/kiv)
   set(expected ${LIBDIR}/libkiv.a ${LIBDIR}/pkgconfig/kiv.pc ${cmake_dir}/kivConfig.cmake
-      ${cmake_dir}/kivConfig-release.cmake ${cmake_dir}/kivConfigVersion.cmake ${DOCDIR}/README.md
+      ${cmake_dir}/kivConfigVersion.cmake ${cmake_dir}/kivTargets.cmake
+      ${cmake_dir}/kivTargets-release.cmake ${DOCDIR}/README.md
       ${DOCDIR}/copyright ${DOCDIR}/changelog.Debian.gz share/lintian/overrides/${PACKAGE}
       lib/systemd/system/header_tool@.service lib/systemd/system/header_tool@.timer
       lib/sysusers.d/${PACKAGE}.conf)
@@ -155,11 +156,11 @@ elseif(MODE STREQUAL "package")
       fail("dpkg-deb -I has no \"${field}\":\n${out}")
     endif()
   endforeach()
-  # Nothing beyond the C and C++ runtime, and adduser for the postinst.
+  # Nothing beyond the C and C++ runtime, libcurl, and adduser for the postinst.
   string(REGEX MATCH "\n Depends: ([^\n]*)" depends "${out}")
   string(REGEX MATCHALL "(^|, *)[^ ,(]+" names "${CMAKE_MATCH_1}")
   list(TRANSFORM names REPLACE "^, *" "")
-  set(runtime "^(libc6|libgcc-s1|libstdc\\+\\+6|adduser)$")
+  set(runtime "^(libc6|libgcc-s1|libstdc\\+\\+6|libcurl4(t64)?|adduser)$")
   foreach(name ${names})
     if(NOT name MATCHES "${runtime}")
       fail("the .deb depends on ${name}:${depends}")
