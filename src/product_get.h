@@ -41,12 +41,6 @@ bool PG_set_output(const char* word);
 // Sends what is written to `out` (the caller's; named `name` in messages).
 void PG_set_stream(FILE* out, const std::string& name);
 
-// The texts that every match of the extended regular expression `pattern`
-// contains, as far as they can be told from it without running it (ASCII
-// only, so that they hold whatever the case); none when it has
-// alternatives at its top level.
-std::vector<std::string> PG_literals(const std::string& pattern);
-
 // Writes the chosen products of the data file `data` (as the naming gave
 // it) through its header file (named from the current convention):
 // the header's last record is checked as the resume checks it and every

@@ -213,21 +213,4 @@ TEST_F(ProductGetTest, AProductWithoutItsEndOfTextIsLeftOutUntilItIsThere) {
   }
 }
 
-TEST(ProductGetLiterals, EveryMatchHoldsTheTextsFound) {
-  struct Case {
-    const char* pattern;
-    std::vector<std::string> literals;
-  };
-  const Case cases[] = {
-      {"^SAUS70 KWBC", {"SAUS70 KWBC"}},
-      {"SAUS7[0-4] KWBC", {"SAUS7", " KWBC"}},
-      {"METAR|SPECI", {}},
-      {"ab?c*d+e{0,2}f{2}g", {"a", "d", "f", "g"}},
-      {"x(a|b)*y\\.z[]*]w", {"x", "y.z", "w"}},
-      {"\\bKWBC\\>.$", {"KWBC"}},
-      {"caf\xc3\xa9s", {"caf", "s"}},
-  };
-  for (const Case& c : cases) EXPECT_EQ(PG_literals(c.pattern), c.literals) << c.pattern;
-}
-
 }  // namespace
