@@ -1595,6 +1595,10 @@ int FILE_get_file_only(const char* prompt, std::string* outfile) {
   return found;
 }
 
+bool FILE_first_is_asked() {
+  return RES_getvals("filename").empty() && RES_get("current") == nullptr && FLAG_batch() <= 0;
+}
+
 long FILE_num_hour() {
   const char* value = RES_get("num_hour");
   return value == nullptr ? state.def_hours : read_span(value);

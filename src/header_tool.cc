@@ -283,8 +283,9 @@ int HDR_file_loop() {
   return status;
 }
 
-void HDR_start(int argc, char** argv, const res_type* res_key, const res_type* res_pos,
-               const char* description, const char* title) {
+void HDR_start_settings(int argc, char** argv, const res_type* res_key, const res_type* res_pos,
+                        const char* description, const char* title,
+                        const std::vector<RES_help_line>& own_help) {
   KIV_fill_std_streams();
   RES_init(argc, argv, res_key, res_pos);
   if (RES_version_asked()) {
@@ -294,10 +295,15 @@ void HDR_start(int argc, char** argv, const res_type* res_key, const res_type* r
   if (FLAG_help()) {
     std::string program = RES_get_progname();
     MESS_print(M_print, "%s: %s\n", program.c_str(), description);
-    RES_help_print(program.c_str(), res_key, res_pos);
+    RES_help_print(program.c_str(), res_key, res_pos, own_help);
     KIV_exit(0);
   }
   MESS_print_prog(title);
+}
+
+void HDR_start(int argc, char** argv, const res_type* res_key, const res_type* res_pos,
+               const char* description, const char* title) {
+  HDR_start_settings(argc, argv, res_key, res_pos, description, title);
   PAR_in_file("raw");
   FILE_named first;
   FILE_get_file_only("Enter the filename: ", first);

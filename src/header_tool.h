@@ -7,8 +7,10 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "kiv.h"
+#include "resrc.h"
 
 struct FILE_named;  // files.h
 
@@ -101,15 +103,20 @@ int HDR_file_loop();
 extern const res_type HDR_res_key[];
 extern const res_type HDR_res_pos[];
 
-// The start-up that header_tool and header_check share: fills closed
+// The settings half of the start-up that the programs share: fills closed
 // standard descriptors (KIV_fill_std_streams), decodes the settings for the
 // accepted resources `res_key` and `res_pos`; for "--version" prints
 // "PROGRAM VERSION" at level print and ends the process with status 0;
-// when help was asked for,
-// prints "PROGRAM: `description`" and the help text at level print and
-// ends the process with status 0; else prints the banner `title`, selects
-// the convention of the type "raw" and starts the sequence of data files
-// at the first one (asking for it at a terminal).
+// when help was asked for, prints "PROGRAM: `description`" and the help
+// text (with the program's `own_help` entries) at level print and ends the
+// process with status 0; else prints the banner `title`.
+void HDR_start_settings(int argc, char** argv, const res_type* res_key, const res_type* res_pos,
+                        const char* description, const char* title,
+                        const std::vector<RES_help_line>& own_help = {});
+// The start-up of header_tool and header_check: HDR_start_settings, then
+// selects the convention of the type "raw" (or of the product table's
+// type, PAR_in_file) and starts the sequence of data files at the first
+// one (asking for it at a terminal).
 void HDR_start(int argc, char** argv, const res_type* res_key, const res_type* res_pos,
                const char* description, const char* title);
 // The whole tool, from its command line; returns its exit status.

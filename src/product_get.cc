@@ -41,6 +41,7 @@
 #include "header_scan.h"
 #include "header_tool.h"
 #include "mess.h"
+#include "par_tool.h"
 #include "pattern.h"
 #include "resrc.h"
 #include "string.h"
@@ -605,19 +606,68 @@ const std::vector<res_type> res_key = [] {
   return keys;
 }();
 
+// product_get's own entries of the help text.
+const std::vector<RES_help_line> help_lines = {
+    {RES_product, "-pr pattern", "Heading pattern (extended regular expression, case ignored)"},
+    {RES_identifier, "-id pattern", "Second-line pattern (extended regular expression, case ignored)"},
+    {RES_output, "-ou type", "Output: text (the products), list (their records), ranges (their bytes)"},
+    {RES_out_file, "-of file", "Output file instead of standard output"},
+};
+
+// Sends standard output to standard error while it lives, when it can.
+class StdoutOnStderr {
+ public:
+  StdoutOnStderr() {
+    std::fflush(stdout);
+    saved_ = FILE_fd(dup(STDOUT_FILENO));
+    if (saved_.get() >= 0 && dup2(STDERR_FILENO, STDOUT_FILENO) < 0) saved_ = FILE_fd();
+  }
+  ~StdoutOnStderr() {
+    std::fflush(stdout);
+    if (saved_.get() >= 0) dup2(saved_.get(), STDOUT_FILENO);
+  }
+  bool ok() const { return saved_.get() >= 0; }
+
+ private:
+  FILE_fd saved_;
+};
+
+// Chooses the first data file and starts the sequence. Standard output
+// carries products, so the file list and the question go to standard
+// error, and only to a user at a terminal. False (reported) when no file
+// could be asked for.
+bool start_files() {
+  FILE_named first;
+  if (!FILE_first_is_asked()) {
+    FILE_get_file_only(nullptr, first);
+  } else {
+    StdoutOnStderr to_user;
+    if (!isatty(STDIN_FILENO) || !to_user.ok()) {
+      MESS_print(M_error, "No data file named and no terminal to ask: name one, or give -ba for the latest\n");
+      return false;
+    }
+    FILE_get_file_only("Enter the filename: ", first);
+  }
+  FILE_reset_time();
+  FILE_first(first);
+  return true;
+}
+
 }  // namespace
 
 int PG_main(int argc, char** argv) {
   // Standard output carries the products: by default only warnings and
   // errors, which go to standard error, are shown.
   MESS_set(MESS_SET_DEFAULT, M_warn);
-  HDR_start(argc, argv, res_key.data(), HDR_res_pos,
-            "This program gets products out of data files through their header files;"
-            " exit status 0 a product was written, 1 none was chosen, 2 an error",
-            "PRODUCT GETTER");
+  HDR_start_settings(argc, argv, res_key.data(), HDR_res_pos,
+                     "This program gets products out of data files through their header files;"
+                     " exit status 0 a product was written, 1 none was chosen, 2 an error",
+                     "PRODUCT GETTER", help_lines);
   bool ok = PG_set_patterns(RES_get("product"), RES_get("identifier"));
   ok = PG_set_output(RES_get("output")) && ok;
   if (!ok) return PG_ERROR;
+  PAR_in_file_only("raw");  // a pattern never chooses the data type
+  if (!start_files()) return PG_ERROR;
   const char* name = RES_get("out_file");
   FILE_ptr file;
   if (name != nullptr && !FILE_is_stdio(name)) {
