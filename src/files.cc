@@ -1548,6 +1548,7 @@ FILE_named series_file(long offset) {
   FILE_named named;
   FILE_set_date_off(state.first.date, offset, named.name);
   named.date = state.file_date;
+  named.in_series = true;
   return named;
 }
 

@@ -165,6 +165,7 @@ struct FILE_named {
                       // template and was taken over from there on
   bool named = true;  // false: no name could be built (reported; `name`
                       // is empty)
+  bool in_series = false;  // a step of a num_hour series, which may be a gap
 };
 
 // Turns a file specification into a data-file name in `out_file`: "@name"

@@ -125,11 +125,11 @@ bool same_file(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-FILE* HDR_open_data(const std::string& filename, bool* gap) {
+FILE* HDR_open_data(const std::string& filename, bool* missing, M_type level) {
   const char* name = filename.c_str();
-  if (gap != nullptr && !FILE_is_stdio(name) && name[0] != '|' && !FILE_exist(name)) {
-    *gap = true;
-    MESS_print(M_mess, "No data file %s\n", name);
+  if (missing != nullptr && !FILE_is_stdio(name) && name[0] != '|' && !FILE_exist(name)) {
+    *missing = true;
+    MESS_print(level, "No data file %s\n", name);
     return nullptr;
   }
   // A directory opens for reading but yields nothing: not a data file.
@@ -138,7 +138,7 @@ FILE* HDR_open_data(const std::string& filename, bool* gap) {
   return ifile;
 }
 
-bool HDR_header_name(const FILE_named& data, std::string& hdrfilename) {
+bool HDR_header_name(const FILE_named& data, std::string& hdrfilename, const char* outcome) {
   hdrfilename.clear();
   const std::string& filename = data.name;
   const Date& datim = data.date;
@@ -146,22 +146,22 @@ bool HDR_header_name(const FILE_named& data, std::string& hdrfilename) {
   FILE_state_view conv = FILE_state();
   const char* name = filename.c_str();
   if (!conv.conv_missing.empty()) {
-    MESS_print(M_warn, "No file name convention file %s, no header file written: %s\n",
-               conv.conv_missing.c_str(), name);
+    MESS_print(M_warn, "No file name convention file %s, %s: %s\n", conv.conv_missing.c_str(),
+               outcome, name);
     return false;
   }
   if (conv.conv.empty() || conv.hconv.empty()) {
-    MESS_print(M_warn, "No header file template for type %s, no header file written: %s\n",
-               conv.type.c_str(), name);
+    MESS_print(M_warn, "No header file template for type %s, %s: %s\n", conv.type.c_str(), outcome,
+               name);
     return false;
   }
   if (datim.year == NO_VALUE && !data.fits) {
-    MESS_print(M_warn, "Data file name does not fit template %s, no header file written: %s\n",
-               conv.conv.c_str(), name);
+    MESS_print(M_warn, "Data file name does not fit template %s, %s: %s\n", conv.conv.c_str(),
+               outcome, name);
     return false;
   }
   if (datim.year == NO_VALUE) {
-    MESS_print(M_warn, "No date in data file name, no header file written: %s\n", name);
+    MESS_print(M_warn, "No date in data file name, %s: %s\n", outcome, name);
     return false;
   }
   Date copy = datim;

@@ -79,17 +79,19 @@ void HDR_reset();
 // (the header template of the current convention). Returns
 // false, with `hdrfilename` empty, when the data file gets no header file:
 // it is standard input (silently), or, each reported at level warn with
-// what to fix, there is no convention file, the type has no header-file
-// template, the name does not fit the data-file template or gives no date,
-// or the header name would be the data file itself.
-bool HDR_header_name(const FILE_named& data, std::string& hdrfilename);
+// what to fix and `outcome` (what the program does instead), there is no
+// convention file, the type has no header-file template, the name does
+// not fit the data-file template or gives no date; or the header name
+// would be the data file itself.
+bool HDR_header_name(const FILE_named& data, std::string& hdrfilename,
+                     const char* outcome = "no header file written");
 
 // Opens the data file `filename` for reading through FILE_open; returns
 // the stream, or null after "Unable to open file: %s" at level error (a
-// directory counts as not opening). Given `gap`, a file that does not
-// exist is a gap in a series instead: "No data file %s" at level mess,
-// *gap set.
-FILE* HDR_open_data(const std::string& filename, bool* gap = nullptr);
+// directory counts as not opening). Given `missing`, a file that does not
+// exist is said instead, "No data file %s" at level `level` (a gap in a
+// series, or a warning), and *missing set.
+FILE* HDR_open_data(const std::string& filename, bool* missing = nullptr, M_type level = M_mess);
 
 // The loop over the sequence of data files. Says at level mess what was
 // done for each ("%s: %ld records added", "Header file exists, left

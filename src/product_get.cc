@@ -400,9 +400,11 @@ class FileRun {
     if (seekable_ && kind_ == HDR_START_SOH && !ends_with_etx(end)) {
       has_pending_ = false;
       std::string_view record = pending_.record;
+      // Said louder when the user's pattern asked for it.
       if (pending_.chosen)
-        MESS_print(M_mess, "Last product of %s is not complete yet, left out: %.*s\n",
-                   name_.c_str(), static_cast<int>(record.find_last_not_of(' ') + 1), record.data());
+        MESS_print(state.patterns.any() ? M_warn : M_mess,
+                   "Last product of %s is not complete yet, left out: %.*s\n", name_.c_str(),
+                   static_cast<int>(record.find_last_not_of(' ') + 1), record.data());
       return;
     }
     finish(end);
@@ -549,15 +551,17 @@ void PG_set_stream(FILE* out, const std::string& name) {
 
 int PG_get_file(const FILE_named& data) {
   const std::string& filename = data.name;
-  bool gap = false;
-  FILE_ptr ifile(HDR_open_data(filename, &gap));
-  if (!ifile) return gap ? PG_NONE : PG_ERROR;
+  // A series passes over the hours the feed sent nothing; a file asked
+  // for by name is missed as grep misses it.
+  bool missing = false;
+  FILE_ptr ifile(HDR_open_data(filename, &missing, data.in_series ? M_mess : M_warn));
+  if (!ifile) return missing && data.in_series ? PG_NONE : PG_ERROR;
   std::string hdrname;
   // A header named after a standard stream or a command is never a file
   // on disk; a data stream cannot be read back to check records.
   struct stat st {};
   bool seekable = fstat(fileno(ifile.get()), &st) == 0 && S_ISREG(st.st_mode);
-  bool named = HDR_header_name(data, hdrname) && !FILE_is_stdio(hdrname.c_str()) &&
+  bool named = HDR_header_name(data, hdrname, "scanning the data file") && !FILE_is_stdio(hdrname.c_str()) &&
                hdrname[0] != '|' && seekable;
   FILE_fd hfd;
   if (!named || !FILE_exist(hdrname.c_str())) {
