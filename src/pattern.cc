@@ -72,7 +72,8 @@ bool is_repeat(char c) { return c == '*' || c == '+' || c == '?' || c == '{'; }
 // are none.
 long read_count(std::string_view s, size_t& i) {
   long n = -1;
-  for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) n = std::min((n < 0 ? 0 : n * 10) + (s[i] - '0'), 1L << 20);
+  for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i)
+    n = std::min((n < 0 ? 0 : n * 10) + (s[i] - '0'), 1L << 20);
   return n;
 }
 

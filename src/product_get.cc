@@ -561,8 +561,8 @@ int PG_get_file(const FILE_named& data) {
   // on disk; a data stream cannot be read back to check records.
   struct stat st {};
   bool seekable = fstat(fileno(ifile.get()), &st) == 0 && S_ISREG(st.st_mode);
-  bool named = HDR_header_name(data, hdrname, "scanning the data file") && !FILE_is_stdio(hdrname.c_str()) &&
-               hdrname[0] != '|' && seekable;
+  bool named = HDR_header_name(data, hdrname, "scanning the data file") &&
+               !FILE_is_stdio(hdrname.c_str()) && hdrname[0] != '|' && seekable;
   FILE_fd hfd;
   if (!named || !FILE_exist(hdrname.c_str())) {
     MESS_print(M_mess, "No header file for %s, scanning the data file\n", filename.c_str());
@@ -647,7 +647,8 @@ bool start_files() {
   } else {
     StdoutOnStderr to_user;
     if (!isatty(STDIN_FILENO) || !to_user.ok()) {
-      MESS_print(M_error, "No data file named and no terminal to ask: name one, or give -ba for the latest\n");
+      MESS_print(M_error,
+                 "No data file named and no terminal to ask: name one, or give -ba for the latest\n");
       return false;
     }
     FILE_get_file_only("Enter the filename: ", first);

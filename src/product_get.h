@@ -7,7 +7,6 @@
 
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "kiv.h"
 
@@ -49,9 +48,10 @@ void PG_set_stream(FILE* out, const std::string& name);
 // file for %s, scanning the data file" at level mess, or "Header file does
 // not match the data file: %s, scanning the data file" at level warn). The
 // header file is never written or locked. Returns PG_WRITTEN, PG_NONE
-// (also when the data file does not exist: "No data file %s" at level
-// mess, a gap in a series), or PG_ERROR when it could not be opened or
-// read.
+// (also when a step of a series does not exist: "No data file %s" at
+// level mess, a gap), or PG_ERROR when it could not be opened or read, or
+// when any other data file does not exist ("No data file %s" at level
+// warn).
 int PG_get_file(const FILE_named& data);
 
 // Gets the products of every data file of the sequence; returns the exit

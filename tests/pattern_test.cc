@@ -49,11 +49,9 @@ class PatternMaker {
   explicit PatternMaker(const std::vector<std::string>& fields) : fields_(fields) {}
 
   std::string make() {
-    std::string p = pick({"", "", "^", "\\<", "\\b", "^("});
-    p += run();
-    if (p.back() != ')' && p.find('(') != std::string::npos && p.find(')') == std::string::npos) p += ")";
-    p += pick({"", "", "", "$", "\\>", "\\b", " ?$", "|" + run()});
-    return p;
+    std::string p = run();
+    if (rng_() % 6 == 0) p = "(" + p + ")" + pick({"", "?", "{1}", "+"});
+    return pick({"", "", "^", "\\<", "\\b"}) + p + pick({"", "", "", "$", "\\>", "\\b", " ?$", "|" + run()});
   }
 
  private:
