@@ -1560,6 +1560,7 @@ FILE_named series_file(long offset) {
   FILE_named named;
   FILE_set_date_off(state.first.date, offset, named.name);
   named.date = state.file_date;
+  named.in_series = true;
   return named;
 }
 
@@ -1605,6 +1606,10 @@ int FILE_get_file_only(const char* prompt, std::string* outfile) {
   int found = FILE_get_file_only(prompt, first);
   if (outfile != nullptr) *outfile = first.name;
   return found;
+}
+
+bool FILE_first_is_asked() {
+  return RES_getvals("filename").empty() && RES_get("current") == nullptr && FLAG_batch() <= 0;
 }
 
 long FILE_num_hour() {

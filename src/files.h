@@ -167,6 +167,7 @@ struct FILE_named {
                       // is empty)
   bool found = true;  // false: a latest-file search ("la") found no file;
                       // `name` is the one a step beyond its last try
+  bool in_series = false;  // a step of a num_hour series, which may be a gap
 };
 
 // Turns a file specification into a data-file name in `out_file`: "@name"
@@ -200,6 +201,9 @@ long FILE_set_current(const char* cur, std::string& filename);
 int FILE_get_file_only(const char* prompt, FILE_named& first);
 // The same with the name alone in `outfile` (may be null).
 int FILE_get_file_only(const char* prompt, std::string* outfile);
+// Whether FILE_get_file_only would list the files and ask: neither the
+// filename nor the current resource is given, and it is not batch mode.
+bool FILE_first_is_asked();
 // Lists the data files that fit the convention in force, through "ls -x"
 // with every configured text quoted for the shell. Returns 0.
 int FILE_list_file();

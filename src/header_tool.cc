@@ -131,11 +131,11 @@ bool data_exists(const std::string& filename) {
 
 }  // namespace
 
-FILE* HDR_open_data(const std::string& filename, bool* gap) {
+FILE* HDR_open_data(const std::string& filename, bool* missing, M_type level) {
   const char* name = filename.c_str();
-  if (gap != nullptr && !data_exists(filename)) {
-    *gap = true;
-    MESS_print(M_mess, "No data file %s\n", name);
+  if (missing != nullptr && !data_exists(filename)) {
+    *missing = true;
+    MESS_print(level, "No data file %s\n", name);
     return nullptr;
   }
   // A directory opens for reading but yields nothing: not a data file.
@@ -144,7 +144,7 @@ FILE* HDR_open_data(const std::string& filename, bool* gap) {
   return ifile;
 }
 
-bool HDR_header_name(const FILE_named& data, std::string& hdrfilename) {
+bool HDR_header_name(const FILE_named& data, std::string& hdrfilename, const char* outcome) {
   hdrfilename.clear();
   const std::string& filename = data.name;
   const Date& datim = data.date;
@@ -152,22 +152,22 @@ bool HDR_header_name(const FILE_named& data, std::string& hdrfilename) {
   FILE_state_view conv = FILE_state();
   const char* name = filename.c_str();
   if (!conv.conv_missing.empty()) {
-    MESS_print(M_warn, "No file name convention file %s, no header file written: %s\n",
-               conv.conv_missing.c_str(), name);
+    MESS_print(M_warn, "No file name convention file %s, %s: %s\n", conv.conv_missing.c_str(),
+               outcome, name);
     return false;
   }
   if (conv.conv.empty() || conv.hconv.empty()) {
-    MESS_print(M_warn, "No header file template for type %s, no header file written: %s\n",
-               conv.type.c_str(), name);
+    MESS_print(M_warn, "No header file template for type %s, %s: %s\n", conv.type.c_str(), outcome,
+               name);
     return false;
   }
   if (datim.year == NO_VALUE && !data.fits) {
-    MESS_print(M_warn, "Data file name does not fit template %s, no header file written: %s\n",
-               conv.conv.c_str(), name);
+    MESS_print(M_warn, "Data file name does not fit template %s, %s: %s\n", conv.conv.c_str(),
+               outcome, name);
     return false;
   }
   if (datim.year == NO_VALUE) {
-    MESS_print(M_warn, "No date in data file name, no header file written: %s\n", name);
+    MESS_print(M_warn, "No date in data file name, %s: %s\n", outcome, name);
     return false;
   }
   Date copy = datim;
@@ -306,8 +306,9 @@ int HDR_file_loop(const FILE_named& first) {
   return status;
 }
 
-FILE_named HDR_start(int argc, char** argv, const res_type* res_key, const res_type* res_pos,
-                     const char* description, const char* title) {
+void HDR_start_settings(int argc, char** argv, const res_type* res_key, const res_type* res_pos,
+                        const char* description, const char* title,
+                        const std::vector<RES_help_line>& own_help) {
   KIV_fill_std_streams();
   RES_init(argc, argv, res_key, res_pos);
   if (RES_version_asked()) {
@@ -317,10 +318,15 @@ FILE_named HDR_start(int argc, char** argv, const res_type* res_key, const res_t
   if (FLAG_help()) {
     std::string program = RES_get_progname();
     MESS_print(M_print, "%s: %s\n", program.c_str(), description);
-    RES_help_print(program.c_str(), res_key, res_pos);
+    RES_help_print(program.c_str(), res_key, res_pos, own_help);
     KIV_exit(0);
   }
   MESS_print_prog(title);
+}
+
+FILE_named HDR_start(int argc, char** argv, const res_type* res_key, const res_type* res_pos,
+                     const char* description, const char* title) {
+  HDR_start_settings(argc, argv, res_key, res_pos, description, title);
   PAR_in_file("raw");
   FILE_named first;
   FILE_get_file_only("Enter the filename: ", first);

@@ -7,8 +7,10 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "kiv.h"
+#include "resrc.h"
 
 struct FILE_named;  // files.h
 
@@ -77,17 +79,19 @@ void HDR_reset();
 // (the header template of the current convention). Returns
 // false, with `hdrfilename` empty, when the data file gets no header file:
 // it is standard input (silently), or, each reported at level warn with
-// what to fix, there is no convention file, the type has no header-file
-// template, the name does not fit the data-file template or gives no date,
-// or the header name would be the data file itself.
-bool HDR_header_name(const FILE_named& data, std::string& hdrfilename);
+// what to fix and `outcome` (what the program does instead), there is no
+// convention file, the type has no header-file template, the name does
+// not fit the data-file template or gives no date; or the header name
+// would be the data file itself.
+bool HDR_header_name(const FILE_named& data, std::string& hdrfilename,
+                     const char* outcome = "no header file written");
 
 // Opens the data file `filename` for reading through FILE_open; returns
 // the stream, or null after "Unable to open file: %s" at level error (a
-// directory counts as not opening). Given `gap`, a file that does not
-// exist is a gap in a series instead: "No data file %s" at level mess,
-// *gap set.
-FILE* HDR_open_data(const std::string& filename, bool* gap = nullptr);
+// directory counts as not opening). Given `missing`, a file that does not
+// exist is said instead, "No data file %s" at level `level` (a gap in a
+// series, or a warning), and *missing set.
+FILE* HDR_open_data(const std::string& filename, bool* missing = nullptr, M_type level = M_mess);
 
 // The loop over the sequence of data files that HDR_start began at
 // `first`. Says at level mess what was done for each ("%s: %ld records
@@ -105,15 +109,20 @@ int HDR_file_loop(const FILE_named& first);
 extern const res_type HDR_res_key[];
 extern const res_type HDR_res_pos[];
 
-// The start-up that header_tool and header_check share: fills closed
+// The settings half of the start-up that the programs share: fills closed
 // standard descriptors (KIV_fill_std_streams), decodes the settings for the
 // accepted resources `res_key` and `res_pos`; for "--version" prints
 // "PROGRAM VERSION" at level print and ends the process with status 0;
-// when help was asked for,
-// prints "PROGRAM: `description`" and the help text at level print and
-// ends the process with status 0; else prints the banner `title`, selects
-// the convention of the type "raw" and starts the sequence of data files
-// at the first one (asking for it at a terminal), which it returns.
+// when help was asked for, prints "PROGRAM: `description`" and the help
+// text (with the program's `own_help` entries) at level print and ends the
+// process with status 0; else prints the banner `title`.
+void HDR_start_settings(int argc, char** argv, const res_type* res_key, const res_type* res_pos,
+                        const char* description, const char* title,
+                        const std::vector<RES_help_line>& own_help = {});
+// The start-up of header_tool and header_check: HDR_start_settings, then
+// selects the convention of the type "raw" (or of the product table's
+// type, PAR_in_file) and starts the sequence of data files at the first
+// one (asking for it at a terminal), which it returns.
 FILE_named HDR_start(int argc, char** argv, const res_type* res_key, const res_type* res_pos,
                      const char* description, const char* title);
 // The whole tool, from its command line; returns its exit status.

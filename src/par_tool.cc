@@ -121,7 +121,10 @@ int PAR_lookup(std::string& product, std::string& infile) {
   return 0;
 }
 
-int PAR_in_file(const char* in) {
+namespace {
+
+// PAR_in_file, with the product table consulted or not.
+void choose_type(const char* in, bool by_product) {
   state.infile = in != nullptr ? in : "";
   FILE_set_name(state.infile);
   std::vector<std::string> types = RES_getvals("in_file");
@@ -129,19 +132,29 @@ int PAR_in_file(const char* in) {
     state.infile = type;
     FILE_set_name(state.infile);
   }
-  if (types.empty()) {
-    if (const char* stored = RES_get("product")) {
-      std::string product = stored;
-      std::string found;
-      int result = PAR_lookup(product, found);
-      if (product != stored) store_upper_product(product);
-      if (result == 1) {
-        state.infile = found;
-        FILE_set_name(state.infile);
-      }
+  const char* stored = RES_get("product");
+  if (by_product && types.empty() && stored != nullptr) {
+    std::string product = stored;
+    std::string found;
+    int result = PAR_lookup(product, found);
+    if (product != stored) store_upper_product(product);
+    if (result == 1) {
+      state.infile = found;
+      FILE_set_name(state.infile);
     }
   }
   for (const std::string& word : RES_getvals("parameter")) apply_parameter(word);
+}
+
+}  // namespace
+
+int PAR_in_file(const char* in) {
+  choose_type(in, true);
+  return 0;
+}
+
+int PAR_in_file_only(const char* in) {
+  choose_type(in, false);
   return 0;
 }
 

@@ -15,6 +15,9 @@
 // "skip_blank", "skip[=N]", "first", "last", "cont", "hdr", "prod",
 // "hdr+prod"). Returns 0.
 int PAR_in_file(const char* in);
+// The same without the product table: the type is `in` or the in_file
+// resource's, and the product resource is left as it was given. Returns 0.
+int PAR_in_file_only(const char* in);
 // Looks the product up in the product table "parse.lup" of the file_path
 // directory (pairs of product prefix and type; the first prefix that
 // begins `product` wins). Upper-cases `product` in place; 1 found (type in

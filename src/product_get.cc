@@ -25,14 +25,11 @@
 #include "product_get.h"
 
 #include <fcntl.h>
-#include <regex.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
-#include <charconv>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -40,14 +37,12 @@
 #include <string_view>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "files.h"
 #include "header_scan.h"
 #include "header_tool.h"
 #include "mess.h"
+#include "par_tool.h"
+#include "pattern.h"
 #include "resrc.h"
 #include "string.h"
 #include "system.h"
@@ -67,211 +62,16 @@ constexpr size_t kScanBlock = 64 * 1024;   // ... when scanning
 constexpr size_t kProbeBlock = 4 * 1024;   // ... when reading records here and there
 constexpr long kHeaderBlock = 256 * 1024;  // header bytes read at a time
 
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
-char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
-
-// ---- Literal texts ---------------------------------------------------------
-
-// A text searched for with its ASCII letters in either case.
-class Literal {
- public:
-  explicit Literal(const std::string& text) {
-    for (char c : text) lower_ += lower(c);
-  }
-  size_t size() const { return lower_.size(); }
-
-  // The first place in [p, end) where the text stands, or end. Two of its
-  // bytes (the first and the last) are tested 16 places at a time.
-  const char* find(const char* p, const char* end) const {
-    size_t n = lower_.size();
-    if (n == 0) return p;
-    if (static_cast<size_t>(end - p) < n) return end;
-    const char* last = end - n;  // the last place a match can begin
-#if defined(__SSE2__)
-    const char a = lower_[0], b = lower_[n - 1];
-    const __m128i a1 = _mm_set1_epi8(a), a2 = _mm_set1_epi8(upper(a));
-    const __m128i b1 = _mm_set1_epi8(b), b2 = _mm_set1_epi8(upper(b));
-    for (; last - p >= 15; p += 16) {
-      __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-      __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + n - 1));
-      __m128i hit = _mm_and_si128(_mm_or_si128(_mm_cmpeq_epi8(x, a1), _mm_cmpeq_epi8(x, a2)),
-                                  _mm_or_si128(_mm_cmpeq_epi8(y, b1), _mm_cmpeq_epi8(y, b2)));
-      for (unsigned m = static_cast<unsigned>(_mm_movemask_epi8(hit)); m != 0; m &= m - 1) {
-        const char* q = p + __builtin_ctz(m);
-        if (stands_at(q)) return q;
-      }
-    }
-#endif
-    for (; p <= last; ++p)
-      if (stands_at(p)) return p;
-    return end;
-  }
-
- private:
-  bool stands_at(const char* q) const {
-    for (size_t i = 0; i < lower_.size(); ++i)
-      if (lower(q[i]) != lower_[i]) return false;
-    return true;
-  }
-
-  std::string lower_;
-};
-
-// The end of the bracket expression that begins at `i` ('['), after its ']'.
-size_t skip_bracket(const std::string& s, size_t i) {
-  size_t j = i + 1;
-  if (j < s.size() && s[j] == '^') ++j;
-  if (j < s.size() && s[j] == ']') ++j;  // a ']' first is a member
-  while (j < s.size() && s[j] != ']') {
-    if (s[j] == '[' && j + 1 < s.size() && std::strchr(":.=", s[j + 1]) != nullptr) {
-      size_t close = s.find(std::string{s[j + 1], ']'}, j + 2);
-      j = close == std::string::npos ? s.size() : close + 2;
-    } else {
-      ++j;
-    }
-  }
-  return std::min(j + 1, s.size());
-}
-
-// The end of the group that begins at `i` ('('), after its ')'.
-size_t skip_group(const std::string& s, size_t i) {
-  int depth = 0;
-  for (size_t j = i; j < s.size();) {
-    if (s[j] == '[') {
-      j = skip_bracket(s, j);
-      continue;
-    }
-    if (s[j] == '\\') {
-      j += 2;
-      continue;
-    }
-    if (s[j] == '(') ++depth;
-    if (s[j] == ')' && --depth == 0) return j + 1;
-    ++j;
-  }
-  return s.size();
-}
-
-// The smallest count of an interval "{m}", "{m,}" or "{m,n}" at `i`, and
-// its end; -1 when the text there is no interval.
-long interval_min(const std::string& s, size_t i, size_t& end) {
-  size_t close = s.find('}', i);
-  if (close == std::string::npos) return -1;
-  std::string_view body(s.data() + i + 1, close - i - 1);
-  long min = 0;
-  auto [stop, ec] = std::from_chars(body.data(), body.data() + body.size(), min);
-  if (ec != std::errc() || body.find_first_not_of("0123456789,") != std::string_view::npos) return -1;
-  (void)stop;
-  end = close + 1;
-  return min;
-}
-
-}  // namespace
-
-std::vector<std::string> PG_literals(const std::string& s) {
-  std::vector<std::string> runs;
-  std::string run;
-  auto cut = [&] {
-    if (!run.empty()) runs.push_back(run);
-    run.clear();
-  };
-  for (size_t i = 0; i < s.size();) {
-    char c = s[i];
-    if (c == '|') return {};  // alternatives: no text is sure
-    if (c == '*' || c == '?' || c == '+' || c == '{') {
-      // A repeat of the character before: optional ones are dropped, and
-      // what follows a repeat does not join it.
-      size_t end = i + 1;
-      long min = c == '+' ? 1 : c == '{' ? interval_min(s, i, end) : 0;
-      if (min < 1 && !run.empty()) run.pop_back();
-      cut();
-      i = end;
-      continue;
-    }
-    if (c == '(') {
-      cut();
-      i = skip_group(s, i);
-      continue;
-    }
-    if (c == '[') {
-      cut();
-      i = skip_bracket(s, i);
-      continue;
-    }
-    bool escaped = c == '\\';
-    char lit = escaped ? (i + 1 < s.size() ? s[i + 1] : '\0') : c;
-    unsigned char u = static_cast<unsigned char>(lit);
-    // Anchors, any character, escapes of letters and digits (back
-    // references, classes) or of word boundaries, and bytes outside ASCII
-    // are no text.
-    bool text = u >= 0x20 && u < 0x7f &&
-                (escaped ? !std::isalnum(u) && std::strchr("<>`'", lit) == nullptr
-                         : std::strchr(".^$)", c) == nullptr);
-    if (text) run += lit;
-    else cut();
-    i += escaped ? 2 : 1;
-  }
-  cut();
-  return runs;
-}
-
-namespace {
-
-// ---- Patterns and module state ----------------------------------------------
-
-struct RegexFree {
-  void operator()(regex_t* re) const {
-    regfree(re);
-    delete re;
-  }
-};
-
-// A compiled pattern and the texts every match contains.
-struct Pattern {
-  std::unique_ptr<regex_t, RegexFree> re;
-  std::vector<Literal> literals;
-
-  bool matches(std::string_view field, std::string& scratch) const {
-    for (const Literal& l : literals)
-      if (l.find(field.data(), field.data() + field.size()) == field.data() + field.size()) return false;
-    scratch.assign(field);
-    return regexec(re.get(), scratch.c_str(), 0, nullptr, 0) == 0;
-  }
-};
-
 struct GetState {
-  std::unique_ptr<Pattern> heading, ident;
-  const Literal* prefilter = nullptr;  // the longest text of both, searched in whole blocks
+  PAT_chooser patterns;
   PG_output output = PG_output::text;
   FILE* out = stdout;
   std::string out_name = "standard output";
 };
 GetState state;
 
-// Compiles `text` into `p`; false after reporting why it does not compile.
-bool compile(const char* text, std::unique_ptr<Pattern>& p) {
-  p.reset();
-  if (text == nullptr || *text == '\0') return true;
-  std::unique_ptr<regex_t, RegexFree> re(new regex_t);
-  int rc = regcomp(re.get(), text, REG_EXTENDED | REG_ICASE | REG_NOSUB);
-  if (rc != 0) {
-    char why[256];
-    regerror(rc, re.get(), why, sizeof why);
-    delete re.release();  // regcomp leaves nothing to free on failure
-    MESS_print(M_error, "Invalid pattern %s: %s\n", text, why);
-    return false;
-  }
-  p = std::make_unique<Pattern>();
-  p->re = std::move(re);
-  for (const std::string& l : PG_literals(text)) p->literals.emplace_back(l);
-  return true;
-}
-
 // Whether the record's fields are chosen by the patterns.
-bool chosen(const hdr::RecordParts& f, std::string& scratch) {
-  return (!state.heading || state.heading->matches(f.heading, scratch)) &&
-         (!state.ident || state.ident->matches(f.id, scratch));
-}
+bool chosen(const hdr::RecordParts& f) { return state.patterns.chosen(f.heading, f.id); }
 
 [[noreturn]] void output_failed() {
   MESS_print(M_error, "Unable to write output file: %s (%s)\n", state.out_name.c_str(),
@@ -442,14 +242,9 @@ class FileRun {
   // pattern only those where its text stands, and the one after a chosen
   // product, which ends it.
   bool take_lines(const char* p, const char* end) {
-    const Literal* text = state.prefilter;
     while (p < end) {
-      const char* line = p;
-      if (text != nullptr && !has_pending_) {
-        const char* hit = text->find(p, end);
-        if (hit == end) return true;
-        for (line = hit; line > p && line[-1] != '\n';) --line;
-      }
+      const char* line = has_pending_ ? p : state.patterns.next_line(p, end);
+      if (line == end) return true;
       const char* lf = static_cast<const char*>(std::memchr(line, '\n', end - line));
       if (!take_record(std::string_view(line, lf - line), nullptr)) return false;
       p = lf + 1;
@@ -464,7 +259,7 @@ class FileRun {
   bool take_record(std::string_view line, const Product* checked) {
     hdr::RecordParts f;
     if (!hdr::split_record(line, f)) return false;
-    bool wanted = chosen(f, scratch_);
+    bool wanted = chosen(f);
     if (!wanted && !has_pending_) return true;
     long first = 0, next = 0;
     if (checked != nullptr) first = checked->first, next = checked->next;
@@ -473,7 +268,7 @@ class FileRun {
       if (f.offset <= pending_.pos || first < pending_.next) return false;
       // Every product's bytes one after another are the same bytes
       // wherever the products part.
-      bool parts_matter = state.output != PG_output::text || state.heading || state.ident;
+      bool parts_matter = state.output != PG_output::text || state.patterns.any();
       if (parts_matter && !no_start_between(pending_.next, first)) return false;
       finish(first);
     }
@@ -594,7 +389,7 @@ class FileRun {
         char* end = hdr::format_record(line, t.pos, t.heading, t.id);
         std::string_view record(line, end - line);
         hdr::RecordParts f;
-        begin(t.pos, first, t.next, hdr::split_record(record, f) && chosen(f, scratch_), record);
+        begin(t.pos, first, t.next, hdr::split_record(record, f) && chosen(f), record);
       }
       p = t.next;
     }
@@ -605,9 +400,11 @@ class FileRun {
     if (seekable_ && kind_ == HDR_START_SOH && !ends_with_etx(end)) {
       has_pending_ = false;
       std::string_view record = pending_.record;
+      // Said louder when the user's pattern asked for it.
       if (pending_.chosen)
-        MESS_print(M_mess, "Last product of %s is not complete yet, left out: %.*s\n",
-                   name_.c_str(), static_cast<int>(record.find_last_not_of(' ') + 1), record.data());
+        MESS_print(state.patterns.any() ? M_warn : M_mess,
+                   "Last product of %s is not complete yet, left out: %.*s\n", name_.c_str(),
+                   static_cast<int>(record.find_last_not_of(' ') + 1), record.data());
       return;
     }
     finish(end);
@@ -711,7 +508,6 @@ class FileRun {
   long covered_ = 0;  // products before this byte were taken from the header
   int written_ = 0;
   bool short_read_ = false;
-  std::string scratch_;
 };
 
 // Opens the header file `name` for reading, never waiting for a lock or
@@ -732,17 +528,7 @@ FILE_fd open_header(const std::string& name, int& err) {
 
 }  // namespace
 
-bool PG_set_patterns(const char* heading, const char* ident) {
-  bool ok = compile(heading, state.heading);
-  ok = compile(ident, state.ident) && ok;
-  state.prefilter = nullptr;
-  for (const auto* p : {state.heading.get(), state.ident.get()}) {
-    if (p == nullptr) continue;
-    for (const Literal& l : p->literals)
-      if (state.prefilter == nullptr || l.size() > state.prefilter->size()) state.prefilter = &l;
-  }
-  return ok;
-}
+bool PG_set_patterns(const char* heading, const char* ident) { return state.patterns.set(heading, ident); }
 
 bool PG_set_output(const char* word) {
   static const std::pair<const char*, PG_output> words[] = {
@@ -765,16 +551,18 @@ void PG_set_stream(FILE* out, const std::string& name) {
 
 int PG_get_file(const FILE_named& data) {
   const std::string& filename = data.name;
-  bool gap = false;
-  FILE_ptr ifile(HDR_open_data(filename, &gap));
-  if (!ifile) return gap ? PG_NONE : PG_ERROR;
+  // A series passes over the hours the feed sent nothing; a file asked
+  // for by name is missed as grep misses it.
+  bool missing = false;
+  FILE_ptr ifile(HDR_open_data(filename, &missing, data.in_series ? M_mess : M_warn));
+  if (!ifile) return missing && data.in_series ? PG_NONE : PG_ERROR;
   std::string hdrname;
   // A header named after a standard stream or a command is never a file
   // on disk; a data stream cannot be read back to check records.
   struct stat st {};
   bool seekable = fstat(fileno(ifile.get()), &st) == 0 && S_ISREG(st.st_mode);
-  bool named = HDR_header_name(data, hdrname) && !FILE_is_stdio(hdrname.c_str()) &&
-               hdrname[0] != '|' && seekable;
+  bool named = HDR_header_name(data, hdrname, "scanning the data file") &&
+               !FILE_is_stdio(hdrname.c_str()) && hdrname[0] != '|' && seekable;
   FILE_fd hfd;
   if (!named || !FILE_exist(hdrname.c_str())) {
     MESS_print(M_mess, "No header file for %s, scanning the data file\n", filename.c_str());
@@ -822,19 +610,69 @@ const std::vector<res_type> res_key = [] {
   return keys;
 }();
 
+// product_get's own entries of the help text.
+const std::vector<RES_help_line> help_lines = {
+    {RES_product, "-pr pattern", "Heading pattern (extended regular expression, case ignored)"},
+    {RES_identifier, "-id pattern", "Second-line pattern (extended regular expression, case ignored)"},
+    {RES_output, "-ou type", "Output: text (the products), list (their records), ranges (their bytes)"},
+    {RES_out_file, "-of file", "Output file instead of standard output"},
+};
+
+// Sends standard output to standard error while it lives, when it can.
+class StdoutOnStderr {
+ public:
+  StdoutOnStderr() {
+    std::fflush(stdout);
+    saved_ = FILE_fd(dup(STDOUT_FILENO));
+    if (saved_.get() >= 0 && dup2(STDERR_FILENO, STDOUT_FILENO) < 0) saved_ = FILE_fd();
+  }
+  ~StdoutOnStderr() {
+    std::fflush(stdout);
+    if (saved_.get() >= 0) dup2(saved_.get(), STDOUT_FILENO);
+  }
+  bool ok() const { return saved_.get() >= 0; }
+
+ private:
+  FILE_fd saved_;
+};
+
+// Chooses the first data file and starts the sequence. Standard output
+// carries products, so the file list and the question go to standard
+// error, and only to a user at a terminal. False (reported) when no file
+// could be asked for.
+bool start_files() {
+  FILE_named first;
+  if (!FILE_first_is_asked()) {
+    FILE_get_file_only(nullptr, first);
+  } else {
+    StdoutOnStderr to_user;
+    if (!isatty(STDIN_FILENO) || !to_user.ok()) {
+      MESS_print(M_error,
+                 "No data file named and no terminal to ask: name one, or give -ba for the latest\n");
+      return false;
+    }
+    FILE_get_file_only("Enter the filename: ", first);
+  }
+  FILE_reset_time();
+  FILE_first(first);
+  return true;
+}
+
 }  // namespace
 
 int PG_main(int argc, char** argv) {
   // Standard output carries the products: by default only warnings and
   // errors, which go to standard error, are shown.
   MESS_set(MESS_SET_DEFAULT, M_warn);
-  HDR_start(argc, argv, res_key.data(), HDR_res_pos,
-            "This program gets products out of data files through their header files;"
-            " exit status 0 a product was written, 1 none was chosen, 2 an error",
-            "PRODUCT GETTER");
+  HDR_start_settings(argc, argv, res_key.data(), HDR_res_pos,
+                     "This program gets products out of data files through their header files;"
+                     " exit status 0 a product was written, 1 none was chosen, 2 an error",
+                     "PRODUCT GETTER", help_lines);
   bool ok = PG_set_patterns(RES_get("product"), RES_get("identifier"));
   ok = PG_set_output(RES_get("output")) && ok;
   if (!ok) return PG_ERROR;
+  PAR_in_file_only("raw");  // a pattern never chooses the data type
+  if (!start_files()) return PG_ERROR;
   const char* name = RES_get("out_file");
   FILE_ptr file;
   if (name != nullptr && !FILE_is_stdio(name)) {

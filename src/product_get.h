@@ -7,7 +7,6 @@
 
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "kiv.h"
 
@@ -41,12 +40,6 @@ bool PG_set_output(const char* word);
 // Sends what is written to `out` (the caller's; named `name` in messages).
 void PG_set_stream(FILE* out, const std::string& name);
 
-// The texts that every match of the extended regular expression `pattern`
-// contains, as far as they can be told from it without running it (ASCII
-// only, so that they hold whatever the case); none when it has
-// alternatives at its top level.
-std::vector<std::string> PG_literals(const std::string& pattern);
-
 // Writes the chosen products of the data file `data` (as the naming gave
 // it) through its header file (named from the current convention):
 // the header's last record is checked as the resume checks it and every
@@ -55,9 +48,10 @@ std::vector<std::string> PG_literals(const std::string& pattern);
 // file for %s, scanning the data file" at level mess, or "Header file does
 // not match the data file: %s, scanning the data file" at level warn). The
 // header file is never written or locked. Returns PG_WRITTEN, PG_NONE
-// (also when the data file does not exist: "No data file %s" at level
-// mess, a gap in a series), or PG_ERROR when it could not be opened or
-// read.
+// (also when a step of a series does not exist: "No data file %s" at
+// level mess, a gap), or PG_ERROR when it could not be opened or read, or
+// when any other data file does not exist ("No data file %s" at level
+// warn).
 int PG_get_file(const FILE_named& data);
 
 // Gets the products of every data file of the sequence; returns the exit

@@ -1005,7 +1005,13 @@ int RES_help_item(res_type res) {
   return 1;
 }
 
-int RES_help_print(const char* name, const res_type* res_key, const res_type* res_pos) {
+int RES_help_print(const char* name, const res_type* res_key, const res_type* res_pos,
+                   const std::vector<RES_help_line>& own) {
+  auto item = [&own](res_type id) {
+    for (const RES_help_line& line : own)
+      if (line.id == id) return MESS_print(M_print, " %-10s  %s\n", line.option, line.description);
+    return RES_help_item(id);
+  };
   if (name == nullptr) name = "";
   const char* version = KIV_version();
   MESS_print(M_print, "%s syntax (version:%s)\n", name, version != nullptr ? version : "");
@@ -1013,9 +1019,9 @@ int RES_help_print(const char* name, const res_type* res_key, const res_type* re
   MESS_print(M_print, "Keyed options...\n");
   MESS_print(M_print, " %-10s  Resource/defaults file name\n", "-df file");
   MESS_print(M_print, " %-10s  Program name\n", "-na name");
-  for (const res_type* id = res_key; id != nullptr && *id != RES_null; ++id) RES_help_item(*id);
+  for (const res_type* id = res_key; id != nullptr && *id != RES_null; ++id) item(*id);
   MESS_print(M_print, "Positional options...\n");
-  for (const res_type* id = res_pos; id != nullptr && *id != RES_null; ++id) RES_help_item(*id);
+  for (const res_type* id = res_pos; id != nullptr && *id != RES_null; ++id) item(*id);
   return 1;
 }
 

@@ -126,10 +126,18 @@ int RES_set_device(const char* str);
 
 // ---- Help ----------------------------------------------------------------
 
+// A program's own help entry for a resource, in place of the standard one.
+struct RES_help_line {
+  res_type id;
+  const char* option;
+  const char* description;
+};
 // Prints the help text at level print: syntax line with the version, the
 // fixed -df and -na lines, then one entry for each id of `res_key` and of
-// `res_pos` (each list ended by RES_null). Returns 1.
-int RES_help_print(const char* name, const res_type* res_key, const res_type* res_pos);
+// `res_pos` (each list ended by RES_null): the one of `own` for its id,
+// else the standard one. Returns 1.
+int RES_help_print(const char* name, const res_type* res_key, const res_type* res_pos,
+                   const std::vector<RES_help_line>& own = {});
 // Prints the help entry of one id; an id without an entry is printed as
 // its number on standard output. Returns 1.
 int RES_help_item(res_type res);

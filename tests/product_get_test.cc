@@ -1,12 +1,13 @@
 // product_get run on the real bulletins, with header files in every state.
 #include <fcntl.h>
+#include <regex.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
-#include "src/product_get.h"
+#include "src/header_scan.h"
 
 // The fixture runs the binary that KIV_HEADER_TOOL names.
 #undef KIV_HEADER_TOOL
@@ -146,88 +147,136 @@ TEST_F(ProductGetTest, EveryHeaderStateGivesTheProductsOfAFreshIndex) {
   }
 }
 
-TEST_F(ProductGetTest, PatternsChooseByHeadingAndSecondLine) {
-  const std::string header = join(index_of(kSoh));
+// Whether regexec matches `field` with the pattern (an empty one: any).
+bool regexec_matches(const std::string& pattern, std::string_view field) {
+  if (pattern.empty()) return true;
+  regex_t re;
+  if (regcomp(&re, pattern.c_str(), REG_EXTENDED | REG_ICASE | REG_NOSUB) != 0) return false;
+  bool match = regexec(&re, std::string(field).c_str(), 0, nullptr, 0) == 0;
+  regfree(&re);
+  return match;
+}
+
+TEST_F(ProductGetTest, PatternsChooseWhatRegexecMatchesAsTyped) {
+  const Lines records = index_of(kSoh);
+  const std::string header = join(records);
   place(read_file(kSoh), &header);
-  const std::string name = "raw/2026060100.raw:";
+  write("etc/parse.lup", "WW text\n");  // a type for headings, which patterns never choose
   struct Case {
-    std::vector<std::string> args;
-    bool named = true;  // false: names a data file that does not exist
-    int status;
-    std::string out;
-    std::string err;
+    std::string heading, ident;  // -pr and -id ("": not given)
+    size_t chosen;               // of the ten products
   };
   const Case cases[] = {
-      {{"-pr", "^saus70 kwbc"}, true, 0,
-       name + "    223 SAUS70 KWBC 051400 / METAR               \n" + name +
-           "   1579 SAUS70 KWBC 081400 / METAR               \n", ""},
-      {{"-id", "^TAF"}, true, 0, name + "     10 FTUS43 KLOT 091553 AAB / TAFORD              \n", ""},
-      {{"-pr", "KWBC", "-id", "^(BOY|TAF)"}, true, 0,
-       name + "  14222 SMVD22 KWBC 110044 / BOYCM7              \n", ""},
-      {{"-pr", "WWUS", "-id", "SEL[0-9]$"}, true, 0,
-       name + "   8777 WWUS20 KWNS 012048 / SEL9                \n", ""},
-      {{"-pr", "^KWBC"}, true, 1, "", ""},
-      {{"-pr", "SAUS(70"}, false, 2, "", "Invalid pattern SAUS(70: "},
-      {{"-ou", "bytes"}, false, 2, "", "Unknown output type bytes: not text, list or ranges\n"},
+      {"^saus70 kwbc", "", 2},
+      {"", "^taf", 1},
+      {"KWBC", "^(BOY|TAF)", 1},
+      {"WWUS", "SEL[0-9]$", 1},
+      {"WWUS", "", 2},
+      {"^KWBC", "", 0},
+      {"[[:digit:]]{6}$", "", 8},
+      {"\\bKWBC\\b", "", 3},
+      {"^\\w+\\s\\<k", "", 10},
+      {"SAUS70 KWB{,2}C", "", 2},
+      {"SAUS70 KWBCX{1}?", "", 2},
+      {"SAUS70 KWBX+?C", "", 2},
+      {"SAUS70 KWBX+{0}C", "", 2},
   };
   for (const Case& c : cases) {
-    std::vector<std::string> args = with_paths({"-ba", "-ou", "list"});
-    args.insert(args.end(), c.args.begin(), c.args.end());
-    args.push_back(c.named ? "2026060100.raw" : "2026060101.raw");
-    ToolRun r = run(args);
-    SCOPED_TRACE(c.args[1]);
-    EXPECT_EQ(r.status, c.status);
-    EXPECT_EQ(r.out, c.out);
-    EXPECT_EQ(r.err.substr(0, c.err.size()), c.err);  // the reason follows an invalid pattern
-    EXPECT_EQ(r.err.find("Unable to open"), std::string::npos);  // nothing read
+    SCOPED_TRACE(c.heading + " / " + c.ident);
+    std::string expected;
+    for (const std::string& line : records) {
+      hdr::RecordParts f;
+      ASSERT_TRUE(hdr::split_record(std::string_view(line).substr(0, line.size() - 1), f));
+      if (regexec_matches(c.heading, f.heading) && regexec_matches(c.ident, f.id))
+        expected += "raw/2026060100.raw:" + line;
+    }
+    EXPECT_EQ(std::count(expected.begin(), expected.end(), '\n'), static_cast<long>(c.chosen));
+    std::vector<std::string> args = {"-ou", "list"};
+    for (const auto& [option, pattern] : {std::pair{"-pr", c.heading}, {"-id", c.ident}})
+      if (!pattern.empty()) args.insert(args.end(), {option, pattern});
+    ToolRun r = get(args);
+    EXPECT_EQ(r.status, c.chosen > 0 ? 0 : 1);
+    EXPECT_EQ(r.out, expected);
+    EXPECT_EQ(r.err, "");
   }
+}
+
+TEST_F(ProductGetTest, EveryAnswerIsSaid) {
+  place(read_file(kSoh), nullptr);
+  write("raw/notes.raw", read_file(kSoh));
+  const std::string no_terminal =
+      "No data file named and no terminal to ask: name one, or give -ba for the latest\n";
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    bool untouched;   // the output file keeps what it held
+    std::string out;  // messages on standard output after the banner
+    std::string err;  // standard error
+  };
+  const Case cases[] = {
+      {{}, 2, true, "", no_terminal},
+      {{"-ba", "-pr", "SAUS(70", "2026060100.raw"}, 2, true, "",
+       "Invalid pattern SAUS(70: Unmatched ( or \\(\n"},
+      {{"-ba", "-ou", "bytes", "2026060100.raw"}, 2, true, "",
+       "Unknown output type bytes: not text, list or ranges\n"},
+      {{"-ba", "2026060101.raw", "2026060100.raw"}, 2, false, "", "No data file raw/2026060101.raw\n"},
+      {{"-ba", "-me", "mess", "-pr", "^KWBC", "-nh", "1", "2026060100.raw"}, 1, false,
+       "No header file for raw/2026060100.raw, scanning the data file\nNo data file raw/2026060101.raw\n", ""},
+      {{"-ba", "-pr", "^KWBC", "@raw/notes.raw"}, 1, false, "",
+       "No date in data file name, scanning the data file: raw/notes.raw\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    write("out.txt", "held\n");
+    std::vector<std::string> args = with_paths({"-of", "out.txt"});
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    ToolRun r = run(args);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.out.substr(std::min(r.out.size(), r.out.find("\n\n") + 2)), c.out);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(read("out.txt") == "held\n", c.untouched);
+  }
+  ToolRun help = run({"-h"});
+  EXPECT_NE(help.out.find("\n -pr pattern  Heading pattern"), std::string::npos);
+  EXPECT_EQ(help.out.find("Product name"), std::string::npos);
 }
 
 TEST_F(ProductGetTest, AProductWithoutItsEndOfTextIsLeftOutUntilItIsThere) {
   const std::string data = read_file(kSoh);
-  const Lines products = split_products(data);
+  const std::string left_out =
+      "Last product of raw/2026060100.raw is not complete yet, left out: "
+      "  14222 SMVD22 KWBC 110044 / BOYCM7\n";
   struct Case {
-    size_t cut;         // the feed has written the bytes before
-    std::string shown;  // at level mess
+    std::string written;  // what the feed has written so far
+    std::string ident;    // -id, which chooses the last product alone ("": every one)
+    std::string shown;    // at level mess, or at warn when a pattern chose it
   };
   const Case cases[] = {
-      {data.rfind('\x03'),
-       "Last product of raw/2026060100.raw is not complete yet, left out: "
-       "  14222 SMVD22 KWBC 110044 / BOYCM7\n"},
-      {data.rfind('\x01') + 20, ""},  // within the lines of its start
+      {data.substr(0, data.rfind('\x03')), "", left_out},
+      {data.substr(0, data.rfind('\x03')), "^boy", left_out},
+      {data.substr(0, data.rfind('\x01') + 20), "", ""},  // within the lines of its start
+      {data.substr(0, data.size() - 1) + "\r\r\n\r", "", ""},  // whole, carriage returns after it
   };
   for (const Case& c : cases) {
     for (bool with_header : {true, false}) {
-      SCOPED_TRACE(std::to_string(c.cut) + (with_header ? " with a header" : " without a header"));
-      place(data.substr(0, c.cut), nullptr);
+      SCOPED_TRACE(testing::PrintToString(c.written.substr(c.written.size() - 4)) + c.ident +
+                   (with_header ? " with a header" : " without a header"));
+      place(c.written, nullptr);
       if (with_header) write("hdr/2026060100.hdr", join(index_of(dir_ / "raw/2026060100.raw")));
-      ToolRun cut = get({"-me", "mess", "-of", "out.txt"});
-      EXPECT_EQ(cut.status, 0) << cut.err;
-      EXPECT_EQ(cut.err, "");
+      std::vector<std::string> args = {"-me", "mess", "-of", "out.txt"};
+      if (!c.ident.empty()) args.insert(args.end(), {"-id", c.ident});
+      ToolRun cut = get(args);
+      bool all = c.ident.empty();
+      EXPECT_EQ(cut.status, all ? 0 : 1) << cut.err;
+      EXPECT_EQ(cut.err, all ? "" : c.shown);
       std::string none = "No header file for raw/2026060100.raw, scanning the data file\n";
-      EXPECT_EQ(cut.out.substr(cut.out.find("\n\n") + 2), (with_header ? "" : none) + c.shown);
-      EXPECT_EQ(read("out.txt"), join(Lines(products.begin(), products.end() - 1)));
-      write("raw/2026060100.raw", data.substr(c.cut), true);
-      EXPECT_EQ(get({}).out, join(products));
+      EXPECT_EQ(cut.out.substr(cut.out.find("\n\n") + 2), (with_header ? "" : none) + (all ? c.shown : ""));
+      EXPECT_EQ(read("out.txt"), all ? join(split_products(c.written)) : "");
+      if (data.compare(0, c.written.size(), c.written) != 0) continue;
+      write("raw/2026060100.raw", data.substr(c.written.size()), true);
+      EXPECT_EQ(get({}).out, join(split_products(data)));
     }
   }
-}
-
-TEST(ProductGetLiterals, EveryMatchHoldsTheTextsFound) {
-  struct Case {
-    const char* pattern;
-    std::vector<std::string> literals;
-  };
-  const Case cases[] = {
-      {"^SAUS70 KWBC", {"SAUS70 KWBC"}},
-      {"SAUS7[0-4] KWBC", {"SAUS7", " KWBC"}},
-      {"METAR|SPECI", {}},
-      {"ab?c*d+e{0,2}f{2}g", {"a", "d", "f", "g"}},
-      {"x(a|b)*y\\.z[]*]w", {"x", "y.z", "w"}},
-      {"\\bKWBC\\>.$", {"KWBC"}},
-      {"caf\xc3\xa9s", {"caf", "s"}},
-  };
-  for (const Case& c : cases) EXPECT_EQ(PG_literals(c.pattern), c.literals) << c.pattern;
 }
 
 }  // namespace
