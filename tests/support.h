@@ -149,6 +149,15 @@ inline ChildRun run_in_child(const std::string& input, const std::function<std::
 // /dev/null). Returns the child's process id.
 inline pid_t spawn_program(const std::vector<std::string>& args, const std::vector<std::string>& env,
                            const fs::path& dir, int in_fd = -1, int out_fd = -1, int err_fd = -1) {
+  // Everything the child needs is made before the fork: a thread of the
+  // test may hold the allocator's lock at that moment, and a child that
+  // allocates before exec would then wait for ever.
+  std::vector<std::string> a = args, e = env;
+  std::vector<char*> argv, envp;
+  for (auto& s : a) argv.push_back(s.data());
+  for (auto& s : e) envp.push_back(s.data());
+  argv.push_back(nullptr);
+  envp.push_back(nullptr);
   std::fflush(nullptr);
   pid_t pid = fork();
   if (pid != 0) return pid;
@@ -159,12 +168,6 @@ inline pid_t spawn_program(const std::vector<std::string>& args, const std::vect
   else close(0);
   for (int fd = 3; fd < 64; ++fd) close(fd);
   if (chdir(dir.c_str()) != 0) _exit(99);
-  std::vector<std::string> a = args, e = env;
-  std::vector<char*> argv, envp;
-  for (auto& s : a) argv.push_back(s.data());
-  for (auto& s : e) envp.push_back(s.data());
-  argv.push_back(nullptr);
-  envp.push_back(nullptr);
   execve(argv[0], argv.data(), envp.data());
   _exit(98);
 }

@@ -150,15 +150,17 @@ class WebServer {
       args = {program("python3"), "-m", "http.server", std::to_string(port_), "--bind", "127.0.0.1",
               "--directory", root.string()};
     }
+    // Made before the fork: a child that allocates may wait for ever on a
+    // lock another thread held at the fork.
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
     std::fflush(nullptr);
     pid_ = fork();
     if (pid_ == 0) {
       prctl(PR_SET_PDEATHSIG, SIGKILL);
       int null_fd = open("/dev/null", O_RDWR);
       dup2(null_fd, 0), dup2(null_fd, 1), dup2(null_fd, 2);
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
       char path_env[] = "PATH=/usr/local/bin:/usr/bin:/bin", lang[] = "LC_ALL=C";
       char* envp[] = {path_env, lang, nullptr};
       execve(argv[0], argv.data(), envp);
