@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "src/header_tool.h"
+#include "src/io.h"
 #include "tests/tool_fixture.h"
 
 using namespace std::string_literals;
@@ -367,7 +368,7 @@ TEST_F(FaultTest, ReadAndCloseErrorsWriteNoWrongRecordAndLoseNoIndex) {
         struct stat st {};
         return fstat(fd, &st) == 0 && st.st_ino == data.st_ino && st.st_dev == data.st_dev;
       };
-      HDR_io io;
+      IO_calls io;
       io.pread = [&](int fd, char* to, size_t size, long at) -> long {
         bool fails = c.file == 'h' ? !is_data(fd) : c.file == 'd' && is_data(fd) && at + long(size) > c.at;
         if (!fails) return ::pread(fd, to, size, at);
@@ -381,7 +382,7 @@ TEST_F(FaultTest, ReadAndCloseErrorsWriteNoWrongRecordAndLoseNoIndex) {
         errno = c.close_errno;
         return -1;
       };
-      HDR_set_io(io);
+      IO_set_calls(io);
       std::vector<std::string> args = with_paths({"-ba", "-pf", c.policy, "2026120818.raw"});
       args.insert(args.begin(), "header_tool");
       std::vector<char*> argv;

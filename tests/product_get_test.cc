@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "src/header_scan.h"
+#include "src/header_records.h"
 
 // The fixture runs the binary that KIV_HEADER_TOOL names.
 #undef KIV_HEADER_TOOL
