@@ -111,6 +111,8 @@ class Checker {
     else if (r_.missing + r_.extra + r_.differing > 0) r_.status = HCK_DIFFERS;
     return r_;
   }
+  // Why the header file could not be read.
+  const Outcome& outcome() const { return lines_.outcome(); }
 
  private:
   void advance() {
@@ -121,12 +123,6 @@ class Checker {
     line_.cut = line.cut || line.text.size() > kKeep;
     r_.checked = line_.number = r_.checked + 1;
   }
-
- public:
-  // Why the header file could not be read.
-  const Outcome& outcome() const { return lines_.outcome(); }
-
- private:
 
   // Reports the first difference, at the current header line; `header` is
   // empty for a missing record, `fresh` for an extra line.

@@ -11,9 +11,7 @@
 // a bit map of their line feeds.
 #include "header_scan.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <bit>
