@@ -58,6 +58,8 @@ long FileBytes::read(char* to, size_t size, long at) {
 
 DataSource::DataSource(ByteSource& bytes, size_t block)
     : bytes_(bytes),
+      seekable_(bytes.seekable()),
+      start_(bytes.start()),
       cap_((block != 0 ? block : settings().block) + 3 * kLookahead),
       buf_(std::make_unique<char[]>(cap_ + kSlack)),
       base_(bytes.start()),
@@ -65,11 +67,11 @@ DataSource::DataSource(ByteSource& bytes, size_t block)
 
 void DataSource::refill(long keep) {
   bool inside = keep >= base_ && keep <= hi_;
-  if (seekable() && !inside) {  // a jump: read afresh from there
+  if (seekable_ && !inside) {  // a jump: read afresh from there
     base_ = hi_ = keep;
     eof_ = error_ != 0;  // after a read error nothing more is read
   }
-  while (!seekable() && keep > hi_ && !eof_) {  // a stream can only skip ahead
+  while (!seekable_ && keep > hi_ && !eof_) {  // a stream can only skip ahead
     base_ = hi_;
     fill();
   }

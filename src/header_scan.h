@@ -73,11 +73,11 @@ class DataSource {
   DataSource(const DataSource&) = delete;
   DataSource& operator=(const DataSource&) = delete;
 
-  bool seekable() const { return bytes_.seekable(); }
+  bool seekable() const { return seekable_; }
   // The earliest position that can be asked for.
-  long first() const { return seekable() ? 0 : bytes_.start(); }
+  long first() const { return seekable_ ? 0 : start_; }
   // The position the source began at.
-  long start() const { return bytes_.start(); }
+  long start() const { return start_; }
   // The size of a seekable source when opened; else -1.
   long size() const { return bytes_.size(); }
   // Makes bytes from `keep` on available, as many as the buffer holds and
@@ -101,6 +101,8 @@ class DataSource {
   void drop_before(long keep);
 
   ByteSource& bytes_;
+  bool seekable_;  // the source's, asked once
+  long start_;
   size_t cap_;
   std::unique_ptr<char[]> buf_;
   long base_ = 0;  // position of buf_[0]

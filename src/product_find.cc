@@ -173,7 +173,7 @@ bool HeaderWalk::mismatch(const std::string& name) {
 bool HeaderWalk::walk_records(int fd, long end, Outcome& unread) {
   hdr::HeaderReader reader(fd, end, kHeaderBlock);
   for (std::string_view lines; !(lines = reader.whole_lines()).empty();)
-    if (!take_lines(lines)) return false;
+    if (f_.stopped() || !take_lines(lines)) return false;
   hdr::HeaderLine longer;  // than any record: no header file of ours
   bool more = reader.next_line(longer);
   unread = reader.outcome();
@@ -190,7 +190,7 @@ bool HeaderWalk::take_lines(std::string_view lines) {
     const char* line = f_.has_pending() ? p : options_.patterns.next_line(p, end);
     if (line == end) return true;
     const char* lf = static_cast<const char*>(std::memchr(line, '\n', end - line));
-    if (f_.stopped() || !take_record(std::string_view(line, lf - line), nullptr)) return false;
+    if (!take_record(std::string_view(line, lf - line), nullptr)) return false;
     p = lf + 1;
   }
   return true;
