@@ -248,10 +248,12 @@ int FILE_open_exclusive(const char* file, int mode) {
     std::string dir = name;
     FILE_make_dir(dir, 1);
   }
-  int flags = (mode == FILE_NEW ? O_WRONLY | O_CREAT : O_RDWR) | O_NOFOLLOW | O_CLOEXEC;
+  // Opening never waits: a FIFO without a reader fails (ENXIO) instead.
+  int flags = (mode == FILE_NEW ? O_WRONLY | O_CREAT : O_RDWR) | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
   for (int attempt = 0; attempt < 100; ++attempt) {
     int fd = open_retried(name.c_str(), flags, 0666);
     if (fd < 0) return -1;
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);  // writes wait as ever
     struct stat st {};
     if (lock_exclusive(fd) != 0 || ::fstat(fd, &st) != 0) {
       int err = errno;

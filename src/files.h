@@ -58,7 +58,8 @@ FILE* FILE_open(const char* file, const char* access);
 // Opens `file` ('~' expanded) for one writer at a time: `mode` FILE_NEW
 // opens it for writing, created with missing directories, and empties it;
 // FILE_APPEND opens an existing file for reading and writing. A symbolic
-// link as the last component is never followed. Waits for an exclusive
+// link as the last component is never followed, and the open never waits
+// (a FIFO without a reader fails with ENXIO). Waits for an exclusive
 // lock (flock) on the file, which the descriptor holds until closed, and
 // empties a new file only under it. Returns the descriptor, or -1 with
 // errno set (ELOOP for a link). Prints nothing.

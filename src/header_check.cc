@@ -24,14 +24,14 @@
 #include <vector>
 
 #include "files.h"
-#include "header_scan.h"
-#include "header_tool.h"
+#include "header_records.h"
 #include "mess.h"
-#include "resrc.h"
+#include "prog.h"
+#include "scan.h"
 
 namespace {
 
-constexpr size_t kBlock = 64 * 1024;  // header bytes read at a time
+constexpr long kBlock = 64 * 1024;  // header bytes read at a time
 // Header bytes kept of one line: far more than any record (offset, 80
 // characters of heading, 20 of identification), so a longer line can
 // never match and only its beginning is worth showing.
@@ -39,60 +39,9 @@ constexpr size_t kKeep = 512;
 
 // One line of the header file.
 struct Line {
-  std::string text;  // at most kKeep bytes, without the line feed
-  bool cut = false;  // the line was longer than `text`
-  long number = 0;   // 1 for the first line
-};
-
-// The header file's lines, one at a time. A last line without a line feed
-// counts as a line.
-class HeaderLines {
- public:
-  explicit HeaderLines(FILE* f) : file_(f), buffer_(kBlock) {}
-
-  // The next line in `line`; false at the end or on a read failure.
-  bool next(Line& line) {
-    line.text.clear();
-    line.cut = false;
-    bool any = false;
-    for (;;) {
-      if (pos_ == end_ && !fill()) break;
-      const char* from = buffer_.data() + pos_;
-      const void* lf = std::memchr(from, '\n', end_ - pos_);
-      size_t len = lf ? static_cast<const char*>(lf) - from : end_ - pos_;
-      size_t room = kKeep - line.text.size();
-      line.text.append(from, std::min(len, room));
-      line.cut = line.cut || len > room;
-      pos_ += len;
-      any = true;
-      if (lf) {
-        ++pos_;
-        break;
-      }
-    }
-    if (any) line.number = ++count_;
-    return any && !failed_;
-  }
-  bool failed() const { return failed_; }
-
- private:
-  bool fill() {
-    if (done_) return false;
-    size_t n = std::fread(buffer_.data(), 1, buffer_.size(), file_);
-    pos_ = 0;
-    end_ = n;
-    if (n == 0) {
-      done_ = true;
-      failed_ = std::ferror(file_) != 0;
-    }
-    return n > 0;
-  }
-
-  FILE* file_;
-  std::vector<char> buffer_;
-  size_t pos_ = 0, end_ = 0;
-  long count_ = 0;
-  bool done_ = false, failed_ = false;
+  std::string_view text;  // at most kKeep bytes, without the line feed
+  bool cut = false;       // the line was longer than `text`
+  long number = 0;        // 1 for the first line
 };
 
 // A text as it can be shown on a terminal: bytes that are not printable
@@ -115,13 +64,13 @@ std::string shown(std::string_view text, bool cut = false) {
 // Walks the header file alongside the records of the fresh index.
 class Checker {
  public:
-  Checker(FILE* hfile, const std::string& name) : lines_(hfile), name_(name) { advance(); }
+  Checker(int hfd, const std::string& name) : lines_(hfd, -1, kBlock), name_(name) { advance(); }
 
   // Takes the next fresh record; false when the header can no longer be
   // read, which ends the scan.
   bool take(long offset, std::string_view fresh) {
     for (;;) {
-      if (lines_.failed()) return false;
+      if (!lines_.outcome().ok()) return false;
       if (!have_) {
         ++r_.behind;
         return true;
@@ -158,15 +107,21 @@ class Checker {
       ++r_.extra;
       differ(line_.text, "");
     }
-    if (lines_.failed()) r_.status = HCK_UNREADABLE;
+    if (!lines_.outcome().ok()) r_.status = HCK_UNREADABLE;
     else if (r_.missing + r_.extra + r_.differing > 0) r_.status = HCK_DIFFERS;
     return r_;
   }
+  // Why the header file could not be read.
+  const Outcome& outcome() const { return lines_.outcome(); }
 
  private:
   void advance() {
-    have_ = lines_.next(line_);
-    if (have_) r_.checked = line_.number;
+    hdr::HeaderLine line;
+    have_ = lines_.next_line(line);
+    if (!have_) return;
+    line_.text = line.text.substr(0, kKeep);
+    line_.cut = line.cut || line.text.size() > kKeep;
+    r_.checked = line_.number = r_.checked + 1;
   }
 
   // Reports the first difference, at the current header line; `header` is
@@ -179,7 +134,7 @@ class Checker {
                shown(fresh).c_str());
   }
 
-  HeaderLines lines_;
+  hdr::HeaderReader lines_;
   const std::string& name_;
   Line line_;
   bool have_ = false;
@@ -200,69 +155,70 @@ void print_summary(const std::string& hdrname, const HCK_result& r) {
 
 }  // namespace
 
-HCK_result HCK_compare(FILE* ifile, const std::string& filename, FILE* hfile,
-                       const std::string& hdrname) {
-  Checker checker(hfile, hdrname);
-  int found = HDR_scan_records(
-      ifile, [&checker](long offset, std::string_view fresh) { return checker.take(offset, fresh); });
-  if (found < 0) {
-    MESS_print(M_error, "Unable to read file: %s\n", filename.c_str());
+HCK_result HCK_compare(FILE* ifile, const std::string& filename, int hfd, const std::string& hdrname) {
+  Checker checker(hfd, hdrname);
+  Outcome found =
+      SCAN_records(ifile, [&checker](long offset, std::string_view fresh) { return checker.take(offset, fresh); });
+  if (!found.ok()) {
+    MESS_print(M_error, "Unable to read file: %s (%s)\n", filename.c_str(), found.reason());
     return {.status = HCK_UNREADABLE};
   }
   HCK_result r = checker.finish();
   if (r.status == HCK_UNREADABLE) {
-    MESS_print(M_error, "Unable to read header file: %s\n", hdrname.c_str());
+    MESS_print(M_error, "Unable to read header file: %s (%s)\n", hdrname.c_str(), checker.outcome().reason());
     return r;
   }
   print_summary(hdrname, r);
   return r;
 }
 
-int HCK_check_file(const FILE_named& data) {
-  const std::string& filename = data.name;
-  bool gap = false;
-  FILE_ptr ifile(HDR_open_data(filename, &gap));
-  if (!ifile) return gap ? HCK_MATCH : HCK_UNREADABLE;
-  std::string hdrfilename;
-  // A header named after a standard stream is never a file on disk.
-  if (!HDR_header_name(data, hdrfilename) || FILE_is_stdio(hdrfilename.c_str()) ||
-      !FILE_exist(hdrfilename.c_str())) {
-    MESS_print(M_warn, "No header file for %s\n", filename.c_str());
+namespace {
+
+const PROG_header_use kHeaderUse = {false, "no header file to check"};
+
+// Opens the header file of `data` into `hfd`, named `hdrname`; the status
+// when there is none to compare with.
+int open_header(const FILE_named& data, std::string& hdrname, FILE_fd& hfd) {
+  Outcome why;
+  if (PROG_header_name(data, hdrname, kHeaderUse)) hfd = PROG_open_header(hdrname, why);
+  if (hfd.get() >= 0) return HCK_MATCH;
+  if (hdrname.empty() || why.error == ENOENT) {
+    MESS_print(M_warn, "No header file for %s\n", data.name.c_str());
     return HCK_DIFFERS;
   }
-  FILE_ptr hfile(FILE_open(hdrfilename.c_str(), "r"));
-  if (!hfile) {
-    MESS_print(M_error, "Unable to read header file: %s\n", hdrfilename.c_str());
-    return HCK_UNREADABLE;
-  }
-  return HCK_compare(ifile.get(), filename, hfile.get(), hdrfilename).status;
+  MESS_print(M_error, "Unable to read header file: %s (%s)\n", hdrname.c_str(), why.reason());
+  return HCK_UNREADABLE;
+}
+
+}  // namespace
+
+int HCK_check_file(const FILE_named& data) {
+  // A file that cannot be named cannot be read either (reported there).
+  if (!data.named) return HCK_UNREADABLE;
+  FILE_ptr ifile;
+  PROG_opened opened = PROG_open_data(data.name, ifile, {M_mess});
+  if (opened != PROG_opened::open) return opened == PROG_opened::missing ? HCK_MATCH : HCK_UNREADABLE;
+  std::string hdrname;
+  FILE_fd hfd;
+  int status = open_header(data, hdrname, hfd);
+  if (hfd.get() < 0) return status;
+  return HCK_compare(ifile.get(), data.name, hfd.get(), hdrname).status;
 }
 
 namespace {
 
 // The resources of header_tool but the overwrite policy: nothing is written.
-const std::vector<res_type> res_key = [] {
-  std::vector<res_type> keys;
-  for (const res_type* r = HDR_res_key; keys.empty() || keys.back() != RES_null; ++r)
-    if (*r != RES_file_param) keys.push_back(*r);
-  return keys;
-}();
+const PROG_program kProgram = {
+    "HEADER FILE CHECKER",
+    "This program checks header files against their data files;"
+    " exit status 0 all match or are only behind, 1 one differs or is missing,"
+    " 2 a file could not be read",
+    PROG_keys({RES_file_param}), {}};
 
 }  // namespace
 
-int HCK_file_loop() {
-  int status = HCK_MATCH;
-  FILE_named next;
-  // A file that cannot be named cannot be read either (reported there).
-  while (FILE_get_next(next)) status = std::max(status, next.named ? HCK_check_file(next) : HCK_UNREADABLE);
-  return status;
-}
-
 int HCK_main(int argc, char** argv) {
-  HDR_start(argc, argv, res_key.data(), HDR_res_pos,
-            "This program checks header files against their data files;"
-            " exit status 0 all match or are only behind, 1 one differs or is missing,"
-            " 2 a file could not be read",
-            "HEADER FILE CHECKER");
-  return HCK_file_loop();
+  FILE_named first = PROG_start(argc, argv, kProgram);
+  return PROG_file_loop(first, [](const FILE_named& data) { return PROG_done{HCK_check_file(data)}; },
+                        {{HCK_MATCH, HCK_DIFFERS, HCK_UNREADABLE}});
 }

@@ -28,26 +28,27 @@ struct HCK_result {
   long first_line = 0;  // header line of the first difference; 0 when none
 };
 
-// Compares the header file `hfile` (named `hdrname`) line by line with a
+// Compares the header file `hfd` (named `hdrname`) line by line with a
 // fresh index of the data file `ifile` (named `filename`, scanned from
-// offset 0), reading both as streams with bounded memory. Reports the first
+// offset 0), reading both with bounded memory. Reports the first
 // difference at level warn as "HDRNAME:LINE: header has "...", data file
 // gives "..."" (the empty text stands for the side that has no such
 // record) and, when both files could be read, one summary line at level
-// mess; a read failure is reported at level error and gives
+// mess; a read failure is reported at level error ("Unable to read file:
+// %s (%s)", "Unable to read header file: %s (%s)") and gives
 // HCK_UNREADABLE. Writes nothing.
-HCK_result HCK_compare(FILE* ifile, const std::string& filename, FILE* hfile,
-                       const std::string& hdrname);
+HCK_result HCK_compare(FILE* ifile, const std::string& filename, int hfd, const std::string& hdrname);
 
 // Checks the data file `data` (as the naming gave it) against its header
 // file (named from the current convention). Returns its status: HCK_MATCH
 // when the data file does not exist ("No data file %s" at level mess: a
-// gap in a series), HCK_UNREADABLE when it does not open, HCK_DIFFERS when it has
-// no header file ("No header file for %s" at level warn), else the
+// gap in a series), HCK_UNREADABLE when it cannot be named, opened or read
+// or its header file cannot be read (which is never waited for: a FIFO or
+// anything else that is not a regular file is refused), HCK_DIFFERS when
+// it has no header file ("No header file for %s" at level warn), else the
 // comparison's status.
 int HCK_check_file(const FILE_named& data);
 
-// Checks every data file of the sequence; returns the highest status.
-int HCK_file_loop();
-// The whole tool, from its command line; returns its exit status.
+// The whole tool, from its command line; returns its exit status, the
+// highest of its data files'.
 int HCK_main(int argc, char** argv);

@@ -3,7 +3,9 @@
 // "not set" marker.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 
 // Marks a number as not set throughout the system: unset Date fields,
 // flags after start-up, the index of a free resource, unset Domain fields.
@@ -151,3 +153,24 @@ constexpr int FILE_ASK_APPEND = 2;  // "(Y,N,Use,Over,App)"
 constexpr int EXIT_NO_DATA_FILE = 3;  // a run found no data file at all
 constexpr int EXIT_QUEUE_TIMEOUT = 7;
 constexpr int EXIT_HEADER_UNWRITABLE = 12;
+
+// How a step that reads or writes files ended: `code` 0 when it went well
+// (`count` then says how much it did), else the step's own failure code
+// with its reason: `error`, the errno of the system call that failed, or
+// `text`, a reason of our own where no call failed.
+struct Outcome {
+  int code = 0;
+  int error = 0;
+  const char* text = nullptr;
+  long count = 0;
+
+  bool ok() const { return code == 0; }
+  // The reason, for messages: "Input/output error" when none was kept.
+  const char* reason() const { return text != nullptr ? text : std::strerror(error != 0 ? error : EIO); }
+  // The failure `code` for the errno `err`.
+  static Outcome failed(int code, int err) { return {code, err != 0 ? err : EIO, nullptr, 0}; }
+  // The failure `code` for a reason of our own.
+  static Outcome refused(int code, const char* why) { return {code, 0, why, 0}; }
+  // Success after `count` of what the step does.
+  static Outcome done(long count) { return {0, 0, nullptr, count}; }
+};

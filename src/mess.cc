@@ -220,10 +220,11 @@ int MESS_hold(M_type type, const char* mess) {
   if (!MESS_check(type) || state.mess_out == LogMode::log_only || FLAG_batch() ||
       state.page == Paging::never)
     return 0;
-  // The prompt goes where the message that filled the page went. Error
-  // and warn own one half of their group each, so either half counts: a
-  // test for both together would hold for no plain error or warning.
-  bool to_err = (type & M_screen_err) != 0;
+  // The pause is a prompt, and prompts go to standard output with the page
+  // they hold, whatever filled the page: a plain error or warn mask has the
+  // bits of one level only. A caller that asks for the error screen as such
+  // (a bit of error and a bit of warn together) gets the prompt there.
+  bool to_err = (type & M_error) != 0 && (type & M_warn) != 0;
   std::fflush(stdout);
   std::fputs(mess, to_err ? stderr : stdout);
   std::fflush(to_err ? stderr : stdout);

@@ -38,8 +38,9 @@ int MESS_print(M_type type, const char* mess, ...) __attribute__((format(printf,
 // before it is applied) and then applied as a level word with the empty
 // mask. Counts as an explicit setting. Returns 0.
 int MESS_set_str(const char* str);
-// Shows `mess` on the stream a message of `type` goes to (standard error
-// for error and warn levels) and waits for a key; does nothing when
+// Shows `mess` and waits for a key: on standard error when `type` has a
+// bit of error and a bit of warn, else on standard output (a plain error
+// or warn mask included); does nothing when
 // `type` is not shown, in log-only mode, in batch mode or with "nopage".
 // Restarts the page count. Returns 0.
 int MESS_hold(M_type type, const char* mess);

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "src/header_tool.h"
+#include "src/prog.h"
 #include "src/resrc.h"
 #include "tests/tool_fixture.h"
 
@@ -46,13 +46,13 @@ TEST_F(DocsTest, ReadmeOptionsBlockIsTheHelpOutput) {
 
 TEST_F(DocsTest, ReadmeEnvironmentTableIsTheResourceTable) {
   std::string expected = "| `-df` | `default` | `kivdefault` |\n";
-  for (const res_type* key = HDR_res_key; *key != RES_null; ++key) {
+  for (const res_type* key = PROG_base_keys; *key != RES_null; ++key) {
     RES_defobj row;
     RES_enter(&row, *key);
     expected += std::string("| `-") + row.cmd + "` | `" + row.def + "` | `" + row.env + "` |\n";
   }
   RES_defobj files;
-  RES_enter(&files, HDR_res_pos[0]);
+  RES_enter(&files, PROG_positional[0]);
   expected += std::string("| file names | `") + files.def + "` | `" + files.env + "` |\n";
   const std::string head = "| option | resource | environment variable |\n|---|---|---|\n";
   size_t at = kReadme.find(head);

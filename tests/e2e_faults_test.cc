@@ -16,6 +16,8 @@
 #include <thread>
 
 #include "src/header_tool.h"
+#include "src/io.h"
+#include "src/product_get.h"
 #include "tests/tool_fixture.h"
 
 using namespace std::string_literals;
@@ -323,11 +325,13 @@ TEST_F(FaultTest, DataFilesThatCannotBeRead) {
   EXPECT_FALSE(exists("hdr"));
 }
 
-// Reads that fail (a bad sector, a network mount that times out) and
-// closes that fail or are interrupted, through the tool's system-call
-// seam, in a child that runs the tool's main.
+// Reads that fail (a bad sector, a network mount that times out), looks
+// at the data file that fail, and closes that fail or are interrupted,
+// through the system-call seam, in a child that runs header_tool's or
+// product_get's main.
 TEST_F(FaultTest, ReadAndCloseErrorsWriteNoWrongRecordAndLoseNoIndex) {
-  write("raw/2026120818.raw", make_products(3000, 7));
+  const std::string data = make_products(3000, 7);
+  write("raw/2026120818.raw", data);
   const std::string expected = fresh_index("2026120818.raw");
   const Lines records = index_of((dir_ / "raw/2026120818.raw").string());
   auto offset = [&](size_t record) { return std::stol(records[record]); };
@@ -337,13 +341,15 @@ TEST_F(FaultTest, ReadAndCloseErrorsWriteNoWrongRecordAndLoseNoIndex) {
       "Unable to read header file: hdr/2026120818.hdr (Input/output error)\n";
   struct Case {
     const char* name;
-    const char* policy;
-    char file;          // whose reads fail: 'd' data, 'h' header, 'c' the header's close
-    long at;            // data reads fail from this byte on
-    bool short_first;   // the read that reaches it first returns the bytes before it
-    int close_errno;
+    const char* policy;  // header_tool's -pf; nullptr: product_get, through the whole header
+    char call;           // what fails: reads of 'd' the data or 'h' the header file, 'c' the
+                         // header's close, the data file's 's' stat, 'f' fstat or 't' ftell
+    long at;             // data reads fail from this byte on
+    bool short_first;    // the read that reaches it first returns the bytes before it
+    int fail_errno;      // of the failure; 0: EIO
     std::string err;
     int status;
+    bool once = false;   // only the first read of the byte `at` fails
   } cases[] = {
       {"first read", "over", 'd', 0, false, 0, unread, 0},
       {"inside a start's lines", "over", 'd', offset(1500) + 25, false, 0, unread, 0},
@@ -356,38 +362,58 @@ TEST_F(FaultTest, ReadAndCloseErrorsWriteNoWrongRecordAndLoseNoIndex) {
       {"header close fails", "over", 'c', 0, false, EIO,
        "Unable to write to header file: hdr/2026120818.hdr (Input/output error)\n", 12},
       {"header close interrupted", "over", 'c', 0, false, EINTR, "", 0},
+      {"products: one read fails while the header is used", nullptr, 'd', offset(1500) + 25, false, 0, unread, 2,
+       true},
+      {"products: one read is refused while the header is used", nullptr, 'd', offset(2000) + 25, false, EAGAIN,
+       "Unable to read file: raw/2026120818.raw (Resource temporarily unavailable)\n", 2, true},
+      {"products: the data file's status", nullptr, 'f', 0, false, 0, "", 0},
+      {"products: the data file's position", nullptr, 't', 0, false, 0, "", 0},
+      {"products: the look whether the data file is there", nullptr, 's', 0, false, 0, unread, 2},
+      {"products: the header read", nullptr, 'h', 0, false, 0,
+       "Unable to read header file: hdr/2026120818.hdr (Input/output error), scanning the data file\n", 0},
   };
   for (const Case& c : cases) {
-    write("hdr/2026120818.hdr", first_two);
-    struct stat data {};
-    ASSERT_EQ(stat((dir_ / "raw/2026120818.raw").c_str(), &data), 0);
+    write("hdr/2026120818.hdr", c.policy != nullptr ? first_two : expected);
+    struct stat data_st {};
+    ASSERT_EQ(stat((dir_ / "raw/2026120818.raw").c_str(), &data_st), 0);
     ChildRun r = run_in_child("", [&] {
       if (chdir(dir_.c_str()) != 0) return std::string("chdir");
       auto is_data = [&](int fd) {
         struct stat st {};
-        return fstat(fd, &st) == 0 && st.st_ino == data.st_ino && st.st_dev == data.st_dev;
+        return fstat(fd, &st) == 0 && st.st_ino == data_st.st_ino && st.st_dev == data_st.st_dev;
       };
-      HDR_io io;
+      auto fail = [&] {
+        errno = c.fail_errno != 0 ? c.fail_errno : EIO;
+        return -1;
+      };
+      bool failed_once = false;
+      IO_calls io;
       io.pread = [&](int fd, char* to, size_t size, long at) -> long {
-        bool fails = c.file == 'h' ? !is_data(fd) : c.file == 'd' && is_data(fd) && at + long(size) > c.at;
+        bool beyond = c.call == 'd' && is_data(fd) && at + long(size) > c.at;
+        bool fails = c.call == 'h' ? !is_data(fd) : c.once ? beyond && at <= c.at && !failed_once : beyond;
         if (!fails) return ::pread(fd, to, size, at);
         if (c.short_first && at < c.at) return ::pread(fd, to, size_t(c.at - at), at);
-        errno = EIO;
-        return -1;
+        failed_once = true;
+        return fail();
       };
       io.close = [&](int fd) {
         ::close(fd);
-        if (c.close_errno == 0) return 0;
-        errno = c.close_errno;
-        return -1;
+        return c.call == 'c' ? fail() : 0;
       };
-      HDR_set_io(io);
-      std::vector<std::string> args = with_paths({"-ba", "-pf", c.policy, "2026120818.raw"});
-      args.insert(args.begin(), "header_tool");
+      io.fstat = [&](int fd, struct stat* st) { return c.call == 'f' && is_data(fd) ? fail() : ::fstat(fd, st); };
+      io.ftell = [&](FILE* f) { return c.call == 't' && is_data(fileno(f)) ? fail() : std::ftell(f); };
+      io.stat = [&](const char* path, struct stat* st) {
+        return c.call == 's' && ::stat(path, st) == 0 && st->st_ino == data_st.st_ino ? fail() : ::stat(path, st);
+      };
+      IO_set_calls(io);
+      std::vector<std::string> args = with_paths({"-ba", "2026120818.raw"});
+      if (c.policy != nullptr) args.insert(args.end() - 1, {"-pf", c.policy});
+      args.insert(args.begin(), c.policy != nullptr ? "header_tool" : "product_get");
       std::vector<char*> argv;
       for (std::string& a : args) argv.push_back(a.data());
       argv.push_back(nullptr);
-      return std::to_string(HDR_main(static_cast<int>(args.size()), argv.data()));
+      int argc = static_cast<int>(args.size());
+      return std::to_string(c.policy != nullptr ? HDR_main(argc, argv.data()) : PG_main(argc, argv.data()));
     });
     std::string status = r.status == 0 ? r.result : std::to_string(r.status);
     EXPECT_EQ(status, std::to_string(c.status)) << c.name;
@@ -396,10 +422,16 @@ TEST_F(FaultTest, ReadAndCloseErrorsWriteNoWrongRecordAndLoseNoIndex) {
     const std::string header = read("hdr/2026120818.hdr");
     EXPECT_EQ(header, expected.substr(0, header.size())) << c.name;
     EXPECT_TRUE(header.empty() || header.back() == '\n') << c.name;
+    if (c.policy == nullptr) {
+      // product_get: every product, or the products before the failure.
+      EXPECT_EQ(r.out, c.status == 0 ? data : data.substr(0, r.out.size())) << c.name;
+      EXPECT_EQ(header, expected) << c.name;  // never written
+      continue;
+    }
     if (c.policy == "app"s) {
       EXPECT_EQ(header.substr(0, first_two.size()), first_two) << c.name;
     }
-    if (c.file == 'h' || c.name == "resume check"s) {
+    if (c.call == 'h' || c.name == "resume check"s) {
       EXPECT_EQ(header, first_two) << c.name;  // untouched
     }
     ToolRun again = run(with_paths({"-ba", "-pf", "app", "2026120818.raw"}));

@@ -1,10 +1,12 @@
 // End-to-end tests: the built header_tool run in a temporary directory
 // with a clean environment and no terminal.
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <ctime>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -275,6 +277,60 @@ TEST_F(E2ETest, NoHeaderFileAndWhatToFix) {
     EXPECT_FALSE(exists("hdr"));
     EXPECT_EQ(read("raw/2026120818.raw"), kTwoProducts);
   }
+}
+
+// What each program says and ends with where a data file is missing (a
+// gap in a series) or a directory, and where the header's name is a FIFO,
+// a directory or a command; nothing waits.
+TEST_F(E2ETest, DataAndHeaderFilesThatCannotBeUsed) {
+  write("raw/2026120818.raw", kTwoProducts);
+  fs::create_directories(dir_ / "raw/2026120819.raw");
+  const std::vector<std::string> programs = {KIV_HEADER_TOOL, KIV_HEADER_CHECK, KIV_PRODUCT_GET};
+  const std::string conv = read("etc/name_conv");
+  struct Case {
+    const char* what;
+    std::string name;    // the data files
+    char header;         // at the header's name: 'r' its records, 'p' a FIFO, 'd' a directory, '|' a command
+    int status[3];       // of header_tool -pf over, header_check and product_get
+    std::string err[3];
+  } cases[] = {
+      {"a gap", "-nh -1 2026120818.raw", 'r', {0, 0, 0}, {"Unable to open file: raw/2026120817.raw\n", "", ""}},
+      {"a directory as data file", "2026120819.raw", 'r', {0, 2, 2},
+       {"Unable to open file: raw/2026120819.raw\n", "Unable to open file: raw/2026120819.raw (Is a directory)\n",
+        "Unable to open file: raw/2026120819.raw (Is a directory)\n"}},
+      {"a FIFO as header", "2026120818.raw", 'p', {12, 2, 0},
+       {"Unable to write to header file: hdr/2026120818.hdr (No such device or address)\n",
+        "Unable to read header file: hdr/2026120818.hdr (Not a regular file)\n",
+        "Unable to read header file: hdr/2026120818.hdr (Not a regular file), scanning the data file\n"}},
+      {"a directory as header", "2026120818.raw", 'd', {12, 2, 0},
+       {"Unable to write to header file: hdr/2026120818.hdr (Is a directory)\n",
+        "Unable to read header file: hdr/2026120818.hdr (Is a directory)\n",
+        "Unable to read header file: hdr/2026120818.hdr (Is a directory), scanning the data file\n"}},
+      {"a command as header", "2026120818.raw", '|', {0, 1, 0}, {"", "No header file for raw/2026120818.raw\n", ""}},
+  };
+  for (const Case& c : cases) {
+    for (size_t p = 0; p < programs.size(); ++p) {
+      SCOPED_TRACE(std::string(c.what) + ", " + fs::path(programs[p]).filename().string());
+      fs::remove_all(dir_ / "hdr");
+      fs::remove(dir_ / "piped");
+      write("etc/name_conv", c.header == '|' ? "raw %R/%Y%m%d%h.raw |cat>piped 0\n" : conv);
+      if (c.header == 'r') write("hdr/2026120818.hdr", kTwoRecords);
+      if (c.header == 'd') fs::create_directories(dir_ / "hdr/2026120818.hdr");
+      if (c.header == 'p') {
+        fs::create_directories(dir_ / "hdr");
+        ASSERT_EQ(mkfifo((dir_ / "hdr/2026120818.hdr").c_str(), 0600), 0);
+      }
+      std::vector<std::string> args = {"/usr/bin/timeout", "20", programs[p], "-ba", "-fp", "etc", "-rp", "raw", "-cp", "hdr"};
+      if (p == 0) args.insert(args.end(), {"-pf", "over"});
+      std::istringstream names(c.name);
+      for (std::string word; names >> word;) args.push_back(word);
+      ChildRun r = run_program(args, {"PATH=/usr/bin:/bin"}, dir_);
+      EXPECT_EQ(r.status, c.status[p]);
+      EXPECT_EQ(r.err, c.err[p]);
+      EXPECT_EQ(read("piped"), c.header == '|' && p == 0 ? kTwoRecords : "");  // only header_tool runs it
+    }
+  }
+  write("etc/name_conv", conv);
 }
 
 }  // namespace

@@ -90,7 +90,7 @@ TEST_F(HeaderCheckTest, DamagedHeadersAreFoundAtTheirFirstWrongLine) {
       EXPECT_EQ(r.err, "No header file for raw/2026060100.raw\n");
     }
     if (c.form == kDirectory) {
-      EXPECT_EQ(r.err, "Unable to read header file: hdr/2026060100.hdr\n");
+      EXPECT_EQ(r.err, "Unable to read header file: hdr/2026060100.hdr (Is a directory)\n");
     }
   }
 }

@@ -18,7 +18,7 @@
 #include "bench/raw_generator.h"
 #include "bench/scan_files.h"
 #include "tests/simple_scanner.h"
-#include "src/header_scan.h"
+#include "src/header_records.h"
 #include "src/mess.h"
 #include "src/string.h"
 #include "src/tools.h"
@@ -42,12 +42,12 @@ class HeaderTool : public ::testing::Test {
  protected:
   void SetUp() override {
     MESS_reset();
-    HDR_reset();
+    SCAN_reset();
     MESS_set(MESS_SET, M_out3);  // every message of the scanner
   }
   void TearDown() override {
     MESS_reset();
-    HDR_reset();
+    SCAN_reset();
   }
 
   std::string data_path() const { return dir_.file("data.raw"); }
@@ -64,7 +64,8 @@ class HeaderTool : public ::testing::Test {
     Result r;
     {
       Capture cap(dir_);
-      r.status = HDR_process(in, hdr != nullptr ? fileno(hdr) : -1, header_path(), mode);
+      Outcome done = HDR_process(in, hdr != nullptr ? fileno(hdr) : -1, header_path(), mode);
+      r.status = done.ok() ? static_cast<int>(done.count) : done.code;
       cap.stop();
       r.out = cap.out;
       r.err = cap.err;
@@ -98,12 +99,12 @@ class HeaderTool : public ::testing::Test {
     return r;
   }
 
-  // The records HDR_scan_records hands over, as header-file lines.
+  // The records SCAN_records hands over, as header-file lines.
   std::string handed_over(const std::string& data) {
     write_file(data_path(), data);
     FILE* in = std::fopen(data_path().c_str(), "rb");
     std::string out;
-    HDR_scan_records(in, [&](long, std::string_view rec) { return (out.append(rec) += '\n'), true; });
+    SCAN_records(in, [&](long, std::string_view rec) { return (out.append(rec) += '\n'), true; });
     std::fclose(in);
     return out;
   }
@@ -114,9 +115,9 @@ class HeaderTool : public ::testing::Test {
     ASSERT_EQ(got.header, want.header) << label;
     ASSERT_EQ(got.out, want.out) << label;
     // Small blocks put block boundaries everywhere: in lines, in starts.
-    HDR_set_block(512 + data.size() % 997);
+    SCAN_set_block(512 + data.size() % 997);
     got = fast(data);
-    HDR_reset();
+    SCAN_reset();
     ASSERT_EQ(got.header, want.header) << label << " (small blocks)";
     ASSERT_EQ(got.out, want.out) << label << " (small blocks)";
   }
@@ -328,7 +329,7 @@ TEST_F(HeaderTool, PipeGivesTheSameRecordsAsTheFile) {
     FILE* in = pipe_from(data, child);
     ASSERT_NE(in, nullptr);
     FILE* hdr = std::fopen(header_path().c_str(), c.mode == FILE_NEW ? "w" : "r+");
-    EXPECT_GE(HDR_process(in, fileno(hdr), header_path(), c.mode), 0) << c.name;
+    EXPECT_TRUE(HDR_process(in, fileno(hdr), header_path(), c.mode).ok()) << c.name;
     std::fclose(hdr);
     std::fclose(in);
     waitpid(child, nullptr, 0);
@@ -470,14 +471,14 @@ TEST_F(HeaderTool, DataFileCutOrRewrittenDuringTheScan) {
     std::string now = fast(data.substr(0, c.after)).header;
     write_file(data_path(), data);
     std::filesystem::remove(header_path());
-    HDR_set_block(4096);
+    SCAN_set_block(4096);
     long second = 0;  // where the second read began
-    HDR_set_read_hook([&](long pos) {
+    SCAN_set_read_hook([&](long pos) {
       if (pos > 0 && second == 0) write_file(data_path(), data.substr(0, c.during));
       if (pos > 0 && second == 0) second = pos;
     });
     Result r = process(FILE_NEW);
-    HDR_reset();
+    SCAN_reset();
     ASSERT_GT(second, 0) << c.name;
     // Records only for the products whose lines were all read.
     EXPECT_EQ(r.header, fast(data.substr(0, std::max<size_t>(second, c.during))).header) << c.name;

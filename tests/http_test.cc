@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "src/header_tool.h"
+#include "src/scan.h"
 #include "tests/support.h"
 #include "tests/web_server.h"
 
@@ -196,7 +196,7 @@ TEST_F(HttpTest, Fetches) {
 TEST_F(HttpTest, StreamScansAsTheLocalFile) {
   auto records = [](FILE* f) {
     std::string lines;
-    HDR_scan_records(f, [&](long, std::string_view record) { return (lines.append(record) += '\n'), true; });
+    SCAN_records(f, [&](long, std::string_view record) { return (lines.append(record) += '\n'), true; });
     return lines;
   };
   HTTP_session session(quick());

@@ -158,9 +158,18 @@ TEST_F(MessTest, PagingHoldsAfterMaxLines) {
   MESS_print(M_print, "4\n");
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(out, "a\nb\nc\n2\n3\nPress return to continue\n4\n");
-  testing::internal::CaptureStderr();
-  MESS_print(M_warn, "w\nw\n");  // a warning fills the page: the prompt follows it
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "w\nw\nPress return to continue\n");
+  // The prompt goes to standard error only for a mask with a bit of error
+  // and a bit of warn; a plain error or warning leaves it on standard output.
+  struct Hold { M_type type; const char* out; const char* err; };
+  const Hold holds[] = {{M_warn, "Press\n", ""}, {M_error, "Press\n", ""},
+                        {M_errora | M_warnc, "", "Press\n"}, {M_print, "Press\n", ""}};
+  for (const Hold& h : holds) {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    MESS_hold(h.type, "Press\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), h.err) << h.type;
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), h.out) << h.type;
+  }
   FLAG_set(FLAG_BATCH, 1);  // batch runs never wait
   testing::internal::CaptureStdout();
   MESS_print(M_print, "5\n6\n7\n");

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "src/header_scan.h"
-#include "src/header_tool.h"
+#include "src/header_records.h"
 #include "src/pattern.h"
+#include "src/scan.h"
 
 namespace {
 
@@ -23,7 +23,7 @@ std::vector<std::string> real_fields() {
   std::set<std::string> fields;
   FILE* f = std::fopen(KIV_TEST_DATA "/feed_concat_text.raw", "rb");
   if (f == nullptr) return {};
-  HDR_scan_records(f, [&fields](long, std::string_view record) {
+  SCAN_records(f, [&fields](long, std::string_view record) {
     hdr::RecordParts parts;
     if (hdr::split_record(record, parts)) {
       fields.emplace(parts.heading);

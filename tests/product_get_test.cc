@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "src/header_scan.h"
+#include "src/header_records.h"
 
 // The fixture runs the binary that KIV_HEADER_TOOL names.
 #undef KIV_HEADER_TOOL
@@ -204,6 +204,7 @@ TEST_F(ProductGetTest, PatternsChooseWhatRegexecMatchesAsTyped) {
 TEST_F(ProductGetTest, EveryAnswerIsSaid) {
   place(read_file(kSoh), nullptr);
   write("raw/notes.raw", read_file(kSoh));
+  write("etc/same", "raw %R/%Y%m%d%h.raw %R/%Y%m%d%h.raw 0\n");
   const std::string no_terminal =
       "No data file named and no terminal to ask: name one, or give -ba for the latest\n";
   struct Case {
@@ -224,6 +225,8 @@ TEST_F(ProductGetTest, EveryAnswerIsSaid) {
        "No header file for raw/2026060100.raw, scanning the data file\nNo data file raw/2026060101.raw\n", ""},
       {{"-ba", "-pr", "^KWBC", "@raw/notes.raw"}, 1, false, "",
        "No date in data file name, scanning the data file: raw/notes.raw\n"},
+      {{"-ba", "-nc", "same", "-pr", "^KWBC", "2026060100.raw"}, 1, false, "",
+       "Header file is the data file itself, scanning the data file: raw/2026060100.raw\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));

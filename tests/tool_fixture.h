@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "src/header_tool.h"
+#include "src/scan.h"
 #include "tests/support.h"
 
 using ToolRun = ChildRun;
@@ -21,7 +21,7 @@ inline Lines index_of(const std::string& path) {
   Lines lines;
   FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) return lines;
-  HDR_scan_records(f, [&lines](long, std::string_view record) {
+  SCAN_records(f, [&lines](long, std::string_view record) {
     lines.push_back(std::string(record) + "\n");
     return true;
   });

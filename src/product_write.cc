@@ -1,0 +1,96 @@
+// product_get's writer of products.
+#include "product_write.h"
+
+#include <cerrno>
+#include <climits>
+
+namespace pg {
+
+void Writer::begin(const Product& p) {
+  copying_ = kind_ == PG_output::text;
+  written_ = p.first;
+}
+
+void Writer::end(const Product& p, long end) {
+  copying_ = false;
+  switch (kind_) {
+    case PG_output::text:
+      if (!text(written_, end)) cut_ = true;
+      break;
+    case PG_output::list:
+      put(name_.data(), name_.size());
+      put(":", 1);
+      put(p.record.data(), p.record.size());
+      put("\n", 1);
+      break;
+    case PG_output::ranges: {
+      char range[64];
+      int n = std::snprintf(range, sizeof range, " %ld-%ld\n", p.first, end - 1);
+      put(name_.data(), name_.size());
+      put(range, static_cast<size_t>(n));
+      break;
+    }
+  }
+}
+
+void Writer::pass(long stop) {
+  if (!copying_) return;
+  if (!text(written_, stop)) cut_ = true;
+  written_ = stop;
+}
+
+long Writer::keep(long keep, long upto) {
+  // Before the buffer is filled again, what is gathered is written.
+  long room = block_ + hdr::kLookahead;
+  bool refill = keep > src_.hi() || (upto > src_.hi() && !src_.eof());
+  long held_from = held();
+  if (held_from < keep && (refill || upto - held_from > room) && !write_gathered()) cut_ = true;
+  long want = std::min(keep, held());
+  if (copying_ && written_ < want && upto - written_ <= room) want = written_;
+  return want;
+}
+
+void Writer::flush() {
+  if (!write_gathered()) cut_ = true;
+}
+
+Outcome Writer::outcome() const {
+  if (write_error_ != 0) return Outcome::failed(kWriteFailed, write_error_);
+  if (cut_) return Outcome::failed(kDataCut, EIO);
+  return {};
+}
+
+// Writes the data bytes [from, to), gathered with those before when they
+// follow them; false when the data file ended first.
+bool Writer::text(long from, long to) {
+  if (to <= from) return true;
+  if (to_ > from_ && from == to_ && to - from_ <= block_) {
+    to_ = to;
+    return true;
+  }
+  if (!write_gathered()) return false;
+  from_ = from;
+  to_ = to;
+  return to - from <= block_ || write_gathered();
+}
+
+// Writes the gathered bytes; false when the data file ended first.
+bool Writer::write_gathered() {
+  long p = from_, to = to_;
+  from_ = to_ = 0;
+  while (p < to && !stopped()) {
+    src_.need(p, std::min(to, p + block_));
+    long n = std::min(to, src_.hi()) - p;
+    if (n <= 0 || src_.lo() > p) return false;
+    put(src_.at(p), static_cast<size_t>(n));
+    p += n;
+  }
+  return true;
+}
+
+void Writer::put(const char* data, size_t size) {
+  if (size == 0 || stopped()) return;
+  if (std::fwrite(data, 1, size, out_) != size) write_error_ = errno != 0 ? errno : EIO;
+}
+
+}  // namespace pg
