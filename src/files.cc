@@ -314,6 +314,31 @@ int FILE_truncate(int fd, long length) {
   return rc;
 }
 
+int FILE_open_temp() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string dir = tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp";
+  int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
+  // A file system without unnamed files: a named one, unlinked at once.
+  std::string name = dir + "/kiv.XXXXXX";
+  fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd >= 0) ::unlink(name.c_str());
+  return fd;
+}
+
+bool FILE_write_at(int fd, const char* data, long size, long at) {
+  while (size > 0) {
+    ssize_t n = ::pwrite(fd, data, static_cast<size_t>(size), at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    data += n, at += n, size -= n;
+  }
+  return true;
+}
+
 FILE* FILE_open_regular(const char* file) {
   if (FILE_is_stdio(file) || file[0] == '|') return FILE_open(file, "r");
   std::string name = expanded(file);

@@ -113,6 +113,13 @@ class FILE_fd {
 int FILE_close_fd(int fd, int (*close_fn)(int) = nullptr);
 // ftruncate(2), again when a signal interrupted it: 0, or -1 with errno.
 int FILE_truncate(int fd, long length);
+// Opens an unnamed temporary file for reading and writing in $TMPDIR (when
+// absolute) or /tmp; it is gone when closed. Returns the descriptor, or -1
+// with errno set.
+int FILE_open_temp();
+// Writes the `size` bytes at `data` to `fd` at offset `at` whole (again
+// after a signal or a short count). False with errno set when it fails.
+bool FILE_write_at(int fd, const char* data, long size, long at);
 // The first directory above the file `file` (package name forms allowed)
 // that does not exist and cannot be made now, with errno saying why;
 // empty when every directory above it is there.

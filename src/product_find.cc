@@ -268,11 +268,10 @@ void DataWalk::end_of_data() {
   if (!f_.has_pending()) return;
   // A product cut short by a failed read is no product.
   if (src_.error() != 0 || f_.stopped()) return f_.drop();
-  bool seekable = src_.seekable();
-  long end = seekable ? std::min(src_.hi(), src_.size()) : src_.hi();
-  // The feed is still writing a start-of-heading product that has no
-  // end-of-text byte.
-  if (!seekable || f_.kind != SCAN_START_SOH || ends_with_etx(end)) return f_.finish(end);
+  long end = src_.seekable() ? std::min(src_.hi(), src_.size()) : src_.hi();
+  // The feed is still writing a start-of-heading product of a file that
+  // has no end-of-text byte.
+  if (!src_.is_file() || f_.kind != SCAN_START_SOH || ends_with_etx(end)) return f_.finish(end);
   const Product& p = f_.pending();
   // Said louder when the user's pattern asked for it.
   if (p.chosen)
@@ -301,6 +300,7 @@ bool DataWalk::ends_with_etx(long end) {
       char c = src_.byte(q - 1);
       if (c != '\r' && c != '\n') return c == kETX;
     }
+    if (src_.lo() > from) return false;  // a stream holds no more before
     p = from;
   }
   return false;
@@ -308,18 +308,32 @@ bool DataWalk::ends_with_etx(long end) {
 
 // ---- The coordinator ----------------------------------------------------------
 
-int find_products(hdr::DataSource& src, long block, ProductSink& sink, int hfd, const std::string& hname,
-                  const FindOptions& options, const std::string& name) {
-  Finding f(src, sink, block);
+bool find_through_header(hdr::DataSource& src, long block, ProductSink& sink, int hfd, const std::string& hname,
+                         const FindOptions& options, const std::string& name, Progress& progress) {
+  Finding f(src, sink, block, progress);
   Starts starts(f);
   long from = src.first();
-  if (hfd >= 0 && !HeaderWalk(f, starts, options).walk(hfd, hname, from)) {
-    f.drop();  // the data file is scanned instead, from its start
-    f.kind = SCAN_START_NONE;
-    from = src.first();
-  }
-  if (!f.stopped()) DataWalk(f, starts, options, name).walk(from);
-  return f.handed_on();
+  bool used = HeaderWalk(f, starts, options).walk(hfd, hname, from);
+  if (!used) f.drop();  // the pending product ends nowhere now
+  else if (!f.stopped()) DataWalk(f, starts, options, name).walk(from);
+  progress = f.progress();
+  return used;
+}
+
+void scan_products(hdr::DataSource& src, long block, ProductSink& sink, const FindOptions& options,
+                   const std::string& name, Progress& progress) {
+  Finding f(src, sink, block, progress);
+  Starts starts(f);
+  if (!f.stopped()) DataWalk(f, starts, options, name).walk(src.first());
+  progress = f.progress();
+}
+
+int find_products(hdr::DataSource& src, long block, ProductSink& sink, int hfd, const std::string& hname,
+                  const FindOptions& options, const std::string& name) {
+  Progress progress;
+  if (hfd < 0 || !find_through_header(src, block, sink, hfd, hname, options, name, progress))
+    scan_products(src, block, sink, options, name, progress);
+  return progress.handed_on;
 }
 
 }  // namespace pg

@@ -59,12 +59,21 @@ struct FindOptions {
   bool bytes_only = false;
 };
 
+// What the walks of one data file handed on, carried from a walk through
+// the header file that gave up to the scan that replaces it.
+struct Progress {
+  int handed_on = 0;  // chosen products handed on whole
+  long covered = 0;   // those before this byte were handed on
+};
+
 // The products of one data file as the walks find them: the pending one
 // (begun, its end not found yet), the start kind, and what was handed on.
 class Finding {
  public:
-  // `block`: the data bytes the source reads at a time.
-  Finding(hdr::DataSource& src, ProductSink& sink, long block) : src_(src), sink_(sink), block_(block) {}
+  // `block`: the data bytes the source reads at a time; `done`: what
+  // earlier walks of the file handed on, which is not handed on again.
+  Finding(hdr::DataSource& src, ProductSink& sink, long block, const Progress& done = {})
+      : src_(src), sink_(sink), block_(block), covered_(done.covered), handed_on_(done.handed_on) {}
   hdr::DataSource& src() { return src_; }
   long block() const { return block_; }
   // The data file's start kind, once known.
@@ -88,6 +97,7 @@ class Finding {
   long covered() const { return covered_; }
   // How many chosen products were handed on whole.
   int handed_on() const { return handed_on_; }
+  Progress progress() const { return {handed_on_, covered_}; }
   bool stopped() const { return sink_.stopped(); }
 
  private:
@@ -166,9 +176,10 @@ class DataWalk {
       : f_(f), src_(f.src()), starts_(starts), options_(options), name_(name) {}
   // Walks from `p` (where a scan begins or a start's lines end) to the end
   // of the data file as it was when opened. A start-of-heading file's last
-  // product without its end-of-text byte is left out: "Last product of %s
-  // is not complete yet, left out: %s" at level mess, or warn when a
-  // pattern chose it.
+  // product without its end-of-text byte is left out (not when the bytes
+  // are a pipe's, whose end is the end): "Last product of %s is not
+  // complete yet, left out: %s" at level mess, or warn when a pattern
+  // chose it.
   void walk(long p);
 
  private:
@@ -185,9 +196,23 @@ class DataWalk {
 };
 
 // Finds the chosen products of the data file in `src` (read `block` bytes
-// at a time): through the header file `hfd` named `hname` when it is one
-// (hfd -1: none) and can be used, else by a scan; hands them to `sink`.
-// Returns how many chosen products were handed on whole.
+// at a time) through its header file `hfd` named `hname`, and those after
+// its last record by a scan; hands them to `sink` and adds them to
+// `progress`. False when the header file cannot be used (said as
+// HeaderWalk::walk says it): the data file is then to be scanned from its
+// start with scan_products and the same `progress`.
+bool find_through_header(hdr::DataSource& src, long block, ProductSink& sink, int hfd, const std::string& hname,
+                         const FindOptions& options, const std::string& name, Progress& progress);
+
+// Scans the data file in `src` from its start for the chosen products that
+// begin at or after progress.covered; hands them to `sink` and adds them
+// to `progress`.
+void scan_products(hdr::DataSource& src, long block, ProductSink& sink, const FindOptions& options,
+                   const std::string& name, Progress& progress);
+
+// The two on one source: through the header file `hfd` (-1: none) when it
+// can be used, else by a scan. Returns how many chosen products were
+// handed on whole.
 int find_products(hdr::DataSource& src, long block, ProductSink& sink, int hfd, const std::string& hname,
                   const FindOptions& options, const std::string& name);
 

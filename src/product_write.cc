@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <climits>
 
+#include "io.h"
+
 namespace pg {
 
 void Writer::begin(const Product& p) {
@@ -15,7 +17,7 @@ void Writer::end(const Product& p, long end) {
   copying_ = false;
   switch (kind_) {
     case PG_output::text:
-      if (!text(written_, end)) cut_ = true;
+      if (!write_aside() || !text(written_, end)) cut_ = true;
       break;
     case PG_output::list:
       put(name_.data(), name_.size());
@@ -35,7 +37,7 @@ void Writer::end(const Product& p, long end) {
 
 void Writer::pass(long stop) {
   if (!copying_) return;
-  if (!text(written_, stop)) cut_ = true;
+  if (!(hold_ ? put_aside(written_, stop) : text(written_, stop))) cut_ = true;
   written_ = stop;
 }
 
@@ -56,7 +58,7 @@ void Writer::flush() {
 
 Outcome Writer::outcome() const {
   if (write_error_ != 0) return Outcome::failed(kWriteFailed, write_error_);
-  if (cut_) return Outcome::failed(kDataCut, EIO);
+  if (cut_) return Outcome::failed(kDataCut, aside_error_ != 0 ? aside_error_ : EIO);
   return {};
 }
 
@@ -85,6 +87,42 @@ bool Writer::write_gathered() {
     put(src_.at(p), static_cast<size_t>(n));
     p += n;
   }
+  return true;
+}
+
+// Puts the data bytes [from, to) of the pending product aside; false when
+// they are not held or cannot be written.
+bool Writer::put_aside(long from, long to) {
+  if (aside_.get() < 0 && from < to) aside_ = FILE_fd(FILE_open_temp());
+  for (long p = from; p < to;) {
+    src_.need(p, std::min(to, p + block_));
+    long n = std::min(to, src_.hi()) - p;
+    if (n <= 0 || src_.lo() > p) return false;
+    if (aside_.get() < 0 || !FILE_write_at(aside_.get(), src_.at(p), n, aside_size_)) {
+      aside_error_ = errno != 0 ? errno : EIO;
+      return false;
+    }
+    aside_size_ += n;
+    p += n;
+  }
+  return true;
+}
+
+// Writes what was put aside, after what is gathered, and forgets it.
+bool Writer::write_aside() {
+  if (aside_size_ == 0) return true;
+  if (!write_gathered()) return false;
+  std::string block(static_cast<size_t>(std::min(aside_size_, block_)), '\0');
+  for (long at = 0; at < aside_size_ && !stopped();) {
+    long n = std::min(aside_size_ - at, static_cast<long>(block.size()));
+    if (int err = IO_read_whole(aside_.get(), block.data(), n, at)) {
+      aside_error_ = err;
+      return false;
+    }
+    put(block.data(), static_cast<size_t>(n));
+    at += n;
+  }
+  aside_size_ = 0;
   return true;
 }
 
