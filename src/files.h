@@ -20,6 +20,7 @@
 #include <memory>
 #include <string>
 
+#include "http.h"
 #include "kiv.h"
 
 // ---- Opening and helpers -------------------------------------------------
@@ -27,7 +28,7 @@
 // 1 when `file` names a standard stream (null too), else 0.
 int FILE_is_stdio(const char* file);
 // 1 when `filename` carries its own directory (begins with '/', '.' or
-// '~'), else 0.
+// '~', or is an http:// or https:// URL), else 0.
 int FILE_fullpath(const char* filename);
 // Appends '/' to a non-empty `path` that does not end in one. Returns 0.
 int FILE_add_path_delim(std::string& path);
@@ -196,7 +197,10 @@ int FILE_set_file(const char* file, std::string& out_file);
 // kivcurtime: %s, using the clock") moved to the requested date, then
 // optional offsets ("[+|-][Nd]H[:M]", back by default) around an optional
 // latest-file search ("la[#tries]", "+la": step by the file period until
-// a file larger than the minimum size exists, at most 500 times). Null
+// a file larger than the minimum size exists, at most 500 times). A name
+// that is a URL is looked for with a HEAD request to its server through
+// the session FILE_set_remote gave (none: never found), at most 48 times
+// unless "#tries" says otherwise, and no more once a request fails. Null
 // means "la". Sets file_date and late_off. Returns the chosen time in
 // seconds, cut to a multiple of the file period.
 long FILE_set_current(const char* cur, std::string& filename);
@@ -261,3 +265,6 @@ FILE_state_view FILE_state();
 const char* FILE_get_key(int key);
 // Back to the start-up state; open '|' streams stay known (tests).
 void FILE_reset();
+// Lets latest-file searches ask the servers of URLs through `session`
+// (null: a URL is never found); it must live while searches run.
+void FILE_set_remote(HTTP_session* session);

@@ -84,6 +84,10 @@ class HTTP_session {
 // True when `name` begins with "http://" or "https://" (any case).
 bool HTTP_is_url(std::string_view name);
 
+// The server of the URL `url` as it is known by: its scheme, host and port
+// as written, in lower case ("http://feed.example:8080").
+std::string HTTP_server(std::string_view url);
+
 // False when built without libcurl: then every URL is answered with
 // HTTP_code::unsupported.
 bool HTTP_supported();

@@ -9,7 +9,6 @@
 #include <strings.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -275,17 +274,9 @@ bool again(const HTTP_options& o, bool retry, int& failures, long progress, HTTP
   return false;
 }
 
-// The scheme, host and port of `url`: what a server is known by.
-std::string origin(const std::string& url) {
-  size_t scheme = url.find("://");
-  std::string o = url.substr(0, url.find_first_of("/?#", scheme == std::string::npos ? 0 : scheme + 3));
-  for (char& c : o) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return o;
-}
-
 // Whether the server of `url` was given up on; `r` is then the failure.
 bool given_up(const HTTP_session::Impl& s, const std::string& url, HTTP_result& r) {
-  auto at = s.given_up.find(origin(url));
+  auto at = s.given_up.find(HTTP_server(url));
   if (at == s.given_up.end()) return false;
   r = failure(HTTP_code::error, "server given up earlier: " + at->second);
   return true;
@@ -294,7 +285,7 @@ bool given_up(const HTTP_session::Impl& s, const std::string& url, HTTP_result& 
 // After the failure `r` of a request that `t` ended: a server that did not
 // answer is given up on, when the session does that.
 void note_failure(HTTP_session::Impl& s, const std::string& url, const Transfer& t, const HTTP_result& r) {
-  if (s.options.give_up_on_silent_servers && t.unanswered()) s.given_up.emplace(origin(url), r.reason);
+  if (s.options.give_up_on_silent_servers && t.unanswered()) s.given_up.emplace(HTTP_server(url), r.reason);
 }
 
 // Fetches the bytes [from, end) (end kToEnd: to the end of the file),

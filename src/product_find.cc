@@ -16,10 +16,6 @@ namespace {
 
 constexpr char kSOH = '\x01';
 constexpr char kETX = '\x03';
-// A start's first byte lies at most this far before its record offset:
-// its line and the line skipped after it, 80 characters each.
-constexpr long kBack = 2 * (hdr::kPiece + 1) + 2;
-constexpr long kHeaderBlock = 256 * 1024;  // header bytes read at a time
 
 }  // namespace
 
@@ -55,7 +51,7 @@ bool Starts::check(long pos, std::string_view line, long& first, long& lines_end
   if (pos < src_.first()) return false;
   // One byte more than a start's lines need: a search that ends at the
   // first byte then reads nothing more.
-  f_.need(std::max(src_.first(), pos - kBack), pos + hdr::kLookahead + 2);
+  f_.need(std::max(src_.first(), pos - kRecordBefore), pos + kRecordAfter);
   hdr::Taken t = hdr::record_at(src_, pos, f_.kind);
   if (!t.complete) return false;
   char fresh[hdr::kMaxRecord + hdr::kSlack];
@@ -72,7 +68,7 @@ long Starts::first_byte(long pos, const hdr::Taken& t) {
   // The line skipped after the start's line ends at pos, and the start's
   // line at the line feed before; each is at most one piece.
   long lo = src_.first();
-  if (src_.lo() > std::max(lo, pos - kBack)) return -1;  // not read: a read failed
+  if (src_.lo() > std::max(lo, pos - kRecordBefore)) return -1;  // not read: a read failed
   if (pos >= src_.hi() || src_.byte(pos) != '\n') return find_first(pos);
   long lf1 = last_lf(std::max(lo, pos - hdr::kPiece - 1), pos);
   if (lf1 < 0) return find_first(pos);
@@ -89,10 +85,10 @@ long Starts::first_byte(long pos, const hdr::Taken& t) {
 // scanner from a line feed before any place where its start can begin; -1
 // when there is none within a block.
 long Starts::find_first(long pos) {
-  long lo = std::max(src_.first(), pos - f_.block() + kBack);
+  long lo = std::max(src_.first(), pos - f_.block() + kRecordBefore);
   f_.need(lo, pos + hdr::kLookahead);
   if (src_.lo() > lo) return -1;  // not read: a read failed
-  long from = last_lf(lo, pos - kBack);
+  long from = last_lf(lo, pos - kRecordBefore);
   if (from < 0 && lo != src_.first()) return -1;
   hdr::StartFinder finder(src_, from < 0 ? lo : from, f_.kind, pos + 1);
   hdr::Taken t;
@@ -145,7 +141,7 @@ bool HeaderWalk::walk(int fd, const std::string& name, long& from) {
   Product tail;
   tail.pos = m.offset;
   tail.lines_end = m.taken.next;
-  f_.need(std::max(src.first(), m.offset - kBack), m.offset + hdr::kLookahead);
+  f_.need(std::max(src.first(), m.offset - kRecordBefore), m.offset + hdr::kLookahead);
   tail.first = starts_.first_byte(m.offset, m.taken);
   if (tail.first < 0) return mismatch(name);
   if (!walk_records(fd, last.begin, read)) return read.ok() ? mismatch(name) : unreadable(name, read);

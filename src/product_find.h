@@ -21,6 +21,14 @@
 
 namespace pg {
 
+// The data bytes around a record's offset that the walks read to check it:
+// from this far before it (a start's first byte lies at most its line and
+// the line skipped after it, 80 characters each, before the offset) ...
+constexpr long kRecordBefore = 2 * (hdr::kPiece + 1) + 2;
+// ... to this far after it (room for the lines of the start).
+constexpr long kRecordAfter = hdr::kLookahead + 2;
+constexpr long kHeaderBlock = 256 * 1024;  // header bytes read at a time
+
 // A product of the data file.
 struct Product {
   long pos = 0;         // its record's offset
@@ -119,7 +127,7 @@ class Starts {
   // end.
   bool check(long pos, std::string_view line, long& first, long& lines_end);
   // The first byte of the product whose record stands at `pos` and was
-  // taken as `t`; -1 when it is not found. The bytes from kBack before
+  // taken as `t`; -1 when it is not found. The bytes from kRecordBefore before
   // pos are available.
   long first_byte(long pos, const hdr::Taken& t);
   // Whether the scanner finds no start in [from, to), from where a start's

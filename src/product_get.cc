@@ -16,19 +16,17 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include "files.h"
 #include "mess.h"
 #include "par_tool.h"
+#include "product_remote.h"
 #include "product_write.h"
 #include "resrc.h"
 #include "string.h"
 
 namespace {
-
-constexpr long kCopyBlock = 256 * 1024;  // data read at a time when copying
-constexpr long kScanBlock = 64 * 1024;   // ... when scanning
-constexpr long kProbeBlock = 4 * 1024;   // ... when reading records here and there
 
 void say_output_failed(const std::string& name, int err) {
   MESS_print(M_error, "Unable to write output file: %s (%s)\n", name.c_str(), std::strerror(err));
@@ -36,20 +34,23 @@ void say_output_failed(const std::string& name, int err) {
 
 const PROG_header_use kHeaderUse = {false, "scanning the data file"};
 
-// Opens the header file of `data` for reading, named in `hdrname`; none,
-// said, when there is none to use, as for data that cannot be read again
-// (`seekable` false) to check records against.
-FILE_fd open_header(const FILE_named& data, bool seekable, std::string& hdrname) {
-  Outcome why;
-  FILE_fd hfd;
-  if (PROG_header_name(data, hdrname, kHeaderUse) && seekable) hfd = PROG_open_header(hdrname, why);
-  if (hfd.get() >= 0) return hfd;
-  if (hdrname.empty() || !seekable || why.error == ENOENT)
-    MESS_print(M_mess, "No header file for %s, scanning the data file\n", data.name.c_str());
-  else
-    MESS_print(M_warn, "Unable to read header file: %s (%s), scanning the data file\n", hdrname.c_str(),
-               why.reason());
-  return hfd;
+// Opens the header file of `data` for reading (a remote one through the
+// cache of `remote`), named in `hdrname`; none, said, when there is none to
+// use, as for data that cannot be read again (`seekable` false) to check
+// records against.
+FILE_fd open_header(const FILE_named& data, bool seekable, pg::Remote& remote, std::string& hdrname) {
+  pg::HeaderOpened h;
+  h.missing = !PROG_header_name(data, hdrname, kHeaderUse) || !seekable;
+  if (!h.missing) h = pg::open_header_file(remote, hdrname);
+  if (h.fd.get() < 0) pg::say_header_unused(data, hdrname, h);
+  return std::move(h.fd);
+}
+
+// The run's remote state, or one of this call's own in `own`.
+pg::Remote& remote_of(const PG_options& options, std::unique_ptr<pg::Remote>& own) {
+  if (options.remote != nullptr) return *options.remote;
+  own = std::make_unique<pg::Remote>(HTTP_options(), HTTP_default_cache_dir());
+  return *own;
 }
 
 }  // namespace
@@ -71,6 +72,8 @@ bool PG_set_output(const char* word, PG_output& output) {
 PROG_done PG_get_file(const FILE_named& data, const PG_options& options) {
   // A file that cannot be named cannot be read either (reported there).
   if (!data.named) return {PG_ERROR};
+  std::unique_ptr<pg::Remote> own;
+  if (HTTP_is_url(data.name)) return pg::get_remote_file(remote_of(options, own), data, options);
   // A series passes over the hours the feed sent nothing; a file asked
   // for by name is missed as grep misses it.
   FILE_ptr ifile;
@@ -78,9 +81,9 @@ PROG_done PG_get_file(const FILE_named& data, const PG_options& options) {
   if (opened != PROG_opened::open) return {opened == PROG_opened::missing && data.in_series ? PG_NONE : PG_ERROR};
   hdr::FileBytes bytes(ifile.get());
   std::string hdrname;
-  FILE_fd hfd = open_header(data, bytes.seekable(), hdrname);
+  FILE_fd hfd = open_header(data, bytes.seekable(), remote_of(options, own), hdrname);
   // Text is copied in large reads; records alone are read here and there.
-  long block = options.output == PG_output::text ? kCopyBlock : hfd.get() >= 0 ? kProbeBlock : kScanBlock;
+  long block = pg::data_block(options.output, hfd.get() >= 0);
   hdr::DataSource src(bytes, block);
   pg::Writer writer(src, block, options.output, options.out, data.name);
   const pg::FindOptions find{options.patterns, options.output == PG_output::text && !options.patterns.any()};
@@ -107,12 +110,15 @@ const PROG_program kProgram = {
     " exit status 0 a product was written, 1 none was chosen, 2 an error",
     // The resources of header_tool but the overwrite policy, and the
     // product pattern.
-    PROG_keys({RES_file_param}, {{RES_identifier, RES_product}}),
+    PROG_keys({RES_file_param},
+              {{RES_identifier, RES_product}, {RES_parameter, RES_header_cache}, {RES_parameter, RES_timeout}}),
     {
         {RES_product, "-pr pattern", "Heading pattern (extended regular expression, case ignored)"},
         {RES_identifier, "-id pattern", "Second-line pattern (extended regular expression, case ignored)"},
         {RES_output, "-ou type", "Output: text (the products), list (their records), ranges (their bytes)"},
         {RES_out_file, "-of file", "Output file instead of standard output"},
+        {RES_header_cache, "-hc dir", "Directory of cached remote header files"},
+        {RES_timeout, "-to seconds", "Seconds a remote server may take to answer"},
     }};
 
 // Sends the output to the file the out_file resource names, if one does,
@@ -142,8 +148,13 @@ int PG_main(int argc, char** argv) {
   ok = PG_set_output(RES_get("output"), options.output) && ok;
   if (!ok) return PG_ERROR;
   PAR_in_file_only("raw");  // a pattern never chooses the data type
+  pg::Remote remote(pg::remote_options(), pg::remote_cache_dir());
+  options.remote = &remote;
+  FILE_set_remote(&remote.session());  // a latest file on a server is asked for
   FILE_named first;
-  if (!PROG_start_files(first, PROG_dialogue::terminal_only)) return PG_ERROR;
+  bool started = PROG_start_files(first, PROG_dialogue::terminal_only);
+  FILE_set_remote(nullptr);
+  if (!started) return PG_ERROR;
   FILE_ptr file;
   if (!open_output(options, file)) return PG_ERROR;
   bool stopped = false;

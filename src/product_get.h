@@ -23,12 +23,19 @@ enum class PG_output {
   ranges,  // "DATAFILE FIRST-LAST", its first and last byte
 };
 
+namespace pg {
+class Remote;
+}
+
 // What product_get is asked for.
 struct PG_options {
   PAT_chooser patterns;               // choose the products
   PG_output output = PG_output::text;  // what is written of each
   FILE* out = stdout;                 // where to (the caller's stream)
   std::string out_name = "standard output";  // its name in messages
+  // How http:// and https:// files are read: the run's connections and
+  // header cache (null: a session of its own for each data file).
+  pg::Remote* remote = nullptr;
 };
 
 // Sets `output` from the word `word` (null: text; any case). Returns false
@@ -48,7 +55,11 @@ bool PG_set_output(const char* word, PG_output& output);
 // named, opened or read ("Unable to read file: %s (%s)"), or when any
 // other data file does not exist ("No data file %s" at level warn); or
 // PG_ERROR with stop when the output could not be written ("Unable to
-// write output file: %s (%s)" at level error).
+// write output file: %s (%s)" at level error). A data or header file
+// named by an http:// or https:// URL is fetched from its server: the
+// header file through the cache, and of the data file only the byte
+// ranges that the chosen products and their checks need (a request that
+// fails is "Unable to read file: %s (%s)" with the reason).
 PROG_done PG_get_file(const FILE_named& data, const PG_options& options);
 
 // The whole program, from its command line; returns its exit status.

@@ -8,6 +8,11 @@
 
 namespace pg {
 
+long data_block(PG_output output, bool through_header) {
+  if (output == PG_output::text) return 256 * 1024;
+  return through_header ? 4 * 1024 : 64 * 1024;
+}
+
 void Writer::begin(const Product& p) {
   copying_ = kind_ == PG_output::text;
   written_ = p.first;

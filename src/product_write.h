@@ -12,6 +12,11 @@
 
 namespace pg {
 
+// The data bytes read at a time for `output`: large reads when products
+// are copied, small ones when records alone are read here and there
+// through a header file (`through_header`), else what the scanner suits.
+long data_block(PG_output output, bool through_header);
+
 // The failures of a Writer's outcome.
 constexpr int kWriteFailed = 1;  // the output could not be written
 constexpr int kDataCut = 2;      // the data file ended before a product's bytes
