@@ -219,7 +219,7 @@ TEST_F(ProductGetTest, EveryAnswerIsSaid) {
       {{"-ba", "-pr", "SAUS(70", "2026060100.raw"}, 2, true, "",
        "Invalid pattern SAUS(70: Unmatched ( or \\(\n"},
       {{"-ba", "-ou", "bytes", "2026060100.raw"}, 2, true, "",
-       "Unknown output type bytes: not text, list or ranges\n"},
+       "Unknown output type bytes: not text, plain, list, ranges, json or json,text\n"},
       {{"-ba", "2026060101.raw", "2026060100.raw"}, 2, false, "", "No data file raw/2026060101.raw\n"},
       {{"-ba", "-me", "mess", "-pr", "^KWBC", "-nh", "1", "2026060100.raw"}, 1, false,
        "No header file for raw/2026060100.raw, scanning the data file\nNo data file raw/2026060101.raw\n", ""},
