@@ -176,7 +176,7 @@ bool HeaderBackReader::prev_line(std::string_view& line) {
   long stop = cur_ - 1;  // the line feed that ends the line
   for (;;) {
     const char* held = buf_.get();
-    const void* lf = memrchr(held, '\n', stop - base_);
+    const void* lf = stop > base_ ? memrchr(held, '\n', stop - base_) : nullptr;
     if (lf != nullptr || base_ == 0) {
       long begin = lf != nullptr ? base_ + (static_cast<const char*>(lf) - held) + 1 : 0;
       too_long_ = stop - begin > kMaxRecord;
