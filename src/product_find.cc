@@ -295,7 +295,6 @@ void DataWalk::walk(long p) {
 bool DataWalk::next_start(long& p, hdr::Taken& t, int& kind) {
   bool seekable = src_.seekable();
   for (;;) {
-    if (!seekable) f_.pass(p);  // a stream's bytes are written as they pass
     long keep = std::max(src_.first(), p - 1);
     f_.need(keep, keep + f_.block() + hdr::kLookahead);
     // A file that grows on is read only as far as it was.
@@ -370,7 +369,6 @@ class Newest : public ProductSink {
     if (static_cast<long>(kept_.size()) > want_) kept_.pop_front();
   }
   void drop() override {}
-  void pass(long) override {}
   long keep(long keep, long) override { return keep; }
   bool stopped() const override { return beyond_ || out_.stopped(); }
 

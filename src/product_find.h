@@ -1,7 +1,7 @@
 // product_get's finding of products: a data file's products found through
 // its header file or by a scan, each checked as a fresh index finds it,
-// and handed to a ProductSink (the writer of products, or any consumer)
-// with its first byte and its end. Nothing here is part of the library's
+// and handed to a ProductSink (the library call's, which hands them
+// over, or one that keeps the newest) with its first byte and its end. Nothing here is part of the library's
 // interface.
 //
 // A product runs from its first byte to the next product's first byte.
@@ -41,9 +41,6 @@ class ProductSink {
   virtual void end(const Product& p, long end) = 0;
   // The chosen product that began will not end: it is left out.
   virtual void drop() = 0;
-  // A walk through a stream is at `stop`: the bytes before it are about to
-  // leave the buffer.
-  virtual void pass(long stop) = 0;
   // The first data byte to keep when a walk needs [keep, upto): `keep`,
   // or one before it that the sink still wants.
   virtual long keep(long keep, long upto) = 0;
@@ -79,10 +76,6 @@ class Finding {
   void finish(long end);
   // The pending product is given up: it is not handed on.
   void drop();
-  // A walk through a stream is at `stop`.
-  void pass(long stop) {
-    if (has_pending_ && pending_.chosen) sink_.pass(stop);
-  }
   // Chosen products before this byte were handed on whole.
   long covered() const { return covered_; }
   // How many chosen products were handed on whole.

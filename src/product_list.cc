@@ -141,7 +141,6 @@ class Handing : public pg::ProductSink {
     ++handed_;
   }
   void drop() override { holding_ = false; }
-  void pass(long) override {}
   long keep(long keep, long upto) override {
     return holding_ && held_ < keep && upto - held_ <= block_ + hdr::kLookahead ? held_ : keep;
   }

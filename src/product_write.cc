@@ -120,7 +120,7 @@ bool Writer::write(const PL_product& p, PL_text& text) {
 // bytes and carriage returns, with no empty line at its start or end; the
 // lines end in a line feed, and an empty line parts it from the product
 // before.
-bool Writer::plain(PL_text& text) {
+void Writer::plain(PL_text& text) {
   bool first = true;       // at the product's first byte
   bool skipping = false;   // within its start-of-heading line
   bool any = false;        // a byte of it was written
@@ -147,8 +147,7 @@ bool Writer::plain(PL_text& text) {
     }
     return put(out);
   };
-  bool read = text.read(piece);
-  return read && (!any || put("\n", 1));
+  if (text.read(piece) && any) put("\n", 1);
 }
 
 void Writer::json(const PL_product& p, PL_text& text) {

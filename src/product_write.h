@@ -31,7 +31,7 @@ class Writer {
   int error() const { return error_; }
 
  private:
-  bool plain(PL_text& text);
+  void plain(PL_text& text);
   void json(const PL_product& p, PL_text& text);
   bool put(const char* data, size_t size);
   bool put(std::string_view s) { return put(s.data(), s.size()); }
