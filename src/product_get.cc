@@ -75,6 +75,7 @@ PROG_done PG_get_file(const FILE_named& data, const PG_options& options, PG_run&
   Outcome got = PL_products(data, request, [&writer](const PL_product& p, PL_text& text) {
     return writer.write(p, text);
   });
+  writer.flush();
   if (writer.error() != 0) {
     say_output_failed(options.out_name, writer.error());
     return {PG_ERROR, true};

@@ -15,6 +15,7 @@ namespace {
 
 constexpr char kSOH = '\x01';
 constexpr char kETX = '\x03';
+constexpr size_t kGathered = 256 * 1024;  // output gathered for one write
 
 // The parts of a heading of the form "TTAAii CCCC DDHHMM [BBB]".
 struct HeadingParts {
@@ -182,8 +183,16 @@ void Writer::json(const PL_product& p, PL_text& text) {
 }
 
 bool Writer::put(const char* data, size_t size) {
-  if (error_ != 0) return false;
-  if (size > 0 && std::fwrite(data, 1, size, out_) != size) error_ = errno != 0 ? errno : EIO;
+  if (held_.size() + size > kGathered && !flush()) return false;
+  if (size < kGathered) held_.append(data, size);
+  else if (std::fwrite(data, 1, size, out_) != size) error_ = errno != 0 ? errno : EIO;
+  return error_ == 0;
+}
+
+bool Writer::flush() {
+  if (error_ == 0 && !held_.empty() && std::fwrite(held_.data(), 1, held_.size(), out_) != held_.size())
+    error_ = errno != 0 ? errno : EIO;
+  held_.clear();
   return error_ == 0;
 }
 

@@ -14,8 +14,8 @@ namespace pg {
 
 // Writes the chosen products of one data file to `out`: their bytes
 // (text), their text to read (plain), their records (list), their byte
-// ranges (ranges) or JSON objects (json, json_text). After a failed write
-// nothing more is written.
+// ranges (ranges) or JSON objects (json, json_text). Small writes are
+// gathered into large ones; after a failed write nothing more is written.
 class Writer {
  public:
   // `data`: the data file, whose name is written and whose date (with the
@@ -27,6 +27,8 @@ class Writer {
   // Writes the product `p`, reading its bytes from `text` as the kind
   // needs; false after a failed write.
   bool write(const PL_product& p, PL_text& text);
+  // Writes what is gathered; false after a failed write.
+  bool flush();
   // The errno of the failed write, or 0.
   int error() const { return error_; }
 
@@ -41,6 +43,7 @@ class Writer {
   const FILE_named& data_;
   long period_;
   PG_run& run_;
+  std::string held_;  // gathered, not written yet
   int error_ = 0;
 };
 
