@@ -317,6 +317,8 @@ TEST_F(ProductGetTest, EveryAnswerIsSaid) {
       {{"-ba", "-ou", "bytes", "2026060100.raw"}, 2, true, "",
        "Unknown output type bytes: not text, plain, list, ranges, json or json,text\n"},
       {{"-ba", "2026060101.raw", "2026060100.raw"}, 2, false, "", "No data file raw/2026060101.raw\n"},
+      {{"-ba", "-of", "/dev/full", "-ou", "plain", "-ne", "2", "2026060100.raw"}, 2, true, "",
+       "Unable to write output file: /dev/full (No space left on device)\n"},
       {{"-ba", "-me", "mess", "-pr", "^KWBC", "-nh", "1", "2026060100.raw"}, 1, false,
        "No header file for raw/2026060100.raw, scanning the data file\nNo data file raw/2026060101.raw\n", ""},
       {{"-ba", "-pr", "^KWBC", "@raw/notes.raw"}, 1, false, "",
