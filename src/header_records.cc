@@ -168,6 +168,37 @@ bool HeaderReader::next_line(HeaderLine& line) {
   }
 }
 
+HeaderBackReader::HeaderBackReader(int fd, long end, long block)
+    : fd_(fd), block_(block), buf_(new char[block + kMaxRecord + 1]), base_(end), cur_(end) {}
+
+bool HeaderBackReader::prev_line(std::string_view& line) {
+  if (cur_ <= 0 || too_long_ || !outcome_.ok()) return false;
+  long stop = cur_ - 1;  // the line feed that ends the line
+  for (;;) {
+    const char* held = buf_.get();
+    const void* lf = stop > base_ ? memrchr(held, '\n', stop - base_) : nullptr;
+    if (lf != nullptr || base_ == 0) {
+      long begin = lf != nullptr ? base_ + (static_cast<const char*>(lf) - held) + 1 : 0;
+      too_long_ = stop - begin > kMaxRecord;
+      if (too_long_) return false;
+      line = std::string_view(held + (begin - base_), stop - begin);
+      cur_ = begin;
+      return true;
+    }
+    too_long_ = stop - base_ > kMaxRecord;
+    if (too_long_) return false;
+    // The block before moves in ahead of what is held.
+    long from = std::max(0L, base_ - block_);
+    std::memmove(buf_.get() + (base_ - from), buf_.get(), cur_ - base_);
+    int err = IO_read_whole(fd_, buf_.get(), base_ - from, from);
+    if (err != 0) {
+      outcome_ = Outcome::failed(kUnread, err);
+      return false;
+    }
+    base_ = from;
+  }
+}
+
 namespace {
 
 constexpr long kTailPiece = 64 * 1024;  // header bytes read at a time from the end

@@ -96,6 +96,35 @@ class HeaderReader {
   Outcome outcome_;
 };
 
+// Reads a header file's lines backward, from a line's start to the file's
+// start, in blocks, with memory of about a block and kMaxRecord whatever
+// the file; for a reader that wants only the last records.
+class HeaderBackReader {
+ public:
+  // Reads [0, end) of the header file `fd`, where `end` is 0 or follows a
+  // line feed, in reads of `block` bytes.
+  HeaderBackReader(int fd, long end, long block);
+  HeaderBackReader(const HeaderBackReader&) = delete;
+  HeaderBackReader& operator=(const HeaderBackReader&) = delete;
+
+  // The line before the one handed out last (at first, the one that ends
+  // at `end`), without its line feed, valid until the next call; false at
+  // the file's start, after a failure, or at a line longer than kMaxRecord
+  // (too_long() then).
+  bool prev_line(std::string_view& line);
+  bool too_long() const { return too_long_; }
+  // ok, or kUnread with the reason.
+  const Outcome& outcome() const { return outcome_; }
+
+ private:
+  int fd_;
+  long block_;
+  std::unique_ptr<char[]> buf_;
+  long base_, cur_;  // buf_ holds [base_, cur_) of the file, not yet handed out
+  bool too_long_ = false;
+  Outcome outcome_;
+};
+
 // A header file's last complete record line (one whose line feed is there).
 struct LastLine {
   bool found = false;

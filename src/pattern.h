@@ -47,6 +47,11 @@ class PAT_chooser {
   // where the longest text every match holds stands, `p` when there is no
   // such text, `end` when no line holds it. [p, end) is whole lines.
   const char* next_line(const char* p, const char* end) const;
+  // Whether the line `line` can be chosen, as far as the text every match
+  // holds tells: false only when it does not stand there.
+  bool may_choose(std::string_view line) const {
+    return prefilter_ == nullptr || prefilter_->find(line.data(), line.data() + line.size()) != line.data() + line.size();
+  }
 
  private:
   struct Pattern;

@@ -5,7 +5,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
+#include <deque>
+#include <utility>
 
 #include "io.h"
 #include "mess.h"
@@ -126,28 +129,74 @@ long Starts::start_byte(const hdr::Taken& t, int kind) const {
 // ---- Through the header file --------------------------------------------------
 
 bool HeaderWalk::walk(int fd, const std::string& name, long& from) {
+  Tail tail;
+  if (!last(fd, name, tail)) return false;
+  if (!tail.found) return true;  // no record yet: everything follows the last one
+  Outcome read;
+  if (!walk_records(fd, tail.begin, read)) return read.ok() ? mismatch(name) : unreadable(name, read);
+  if (!take_record(tail.record, &tail.product)) return mismatch(name);
+  from = tail.product.lines_end;
+  return true;
+}
+
+bool HeaderWalk::last(int fd, const std::string& name, Tail& tail) {
   struct stat st {};
   hdr::LastLine last;
   Outcome read = IO_fstat(fd, &st) != 0 ? Outcome::failed(hdr::kUnread, errno)
                                         : hdr::read_last_record(fd, st.st_size, last);
   if (!read.ok()) return unreadable(name, read);
-  if (!last.found) return true;  // no record yet: everything follows the last one
+  if (!last.found) return true;
   hdr::DataSource& src = f_.src();
   hdr::RecordMatch m = hdr::match_record(src, last.text);
   if (!m.found) return mismatch(name);
   f_.kind = m.type;
+  tail.found = true;
+  tail.begin = last.begin;
   // An early view stands for the record a fresh scan writes now.
-  std::string record = m.early ? hdr::format_record(m.offset, m.taken.heading, m.taken.id) : last.text;
-  Product tail;
-  tail.pos = m.offset;
-  tail.lines_end = m.taken.next;
+  tail.record = m.early ? hdr::format_record(m.offset, m.taken.heading, m.taken.id) : last.text;
+  tail.product.pos = m.offset;
+  tail.product.lines_end = m.taken.next;
   f_.need(std::max(src.first(), m.offset - kRecordBefore), m.offset + hdr::kLookahead);
-  tail.first = starts_.first_byte(m.offset, m.taken);
-  if (tail.first < 0) return mismatch(name);
-  if (!walk_records(fd, last.begin, read)) return read.ok() ? mismatch(name) : unreadable(name, read);
-  if (!take_record(record, &tail)) return mismatch(name);
-  from = tail.lines_end;
-  return true;
+  tail.product.first = starts_.first_byte(m.offset, m.taken);
+  return tail.product.first >= 0 || mismatch(name);
+}
+
+bool HeaderWalk::walk_back(int fd, const std::string& name, const Tail& tail, long want, long& earliest) {
+  hdr::HeaderBackReader reader(fd, tail.begin, kHeaderBlock);
+  Product later = tail.product;  // the product of the record after the line
+  bool later_checked = true;
+  std::string later_line;  // ... its line, until it is checked
+  std::string_view line;
+  while (f_.handed_on() < want && !f_.stopped() && reader.prev_line(line)) {
+    hdr::RecordParts r;
+    bool wanted = options_.patterns.may_choose(line);
+    if (wanted && !hdr::split_record(line, r)) return mismatch(name);
+    if (!wanted || !options_.patterns.chosen(r.heading, r.id)) {
+      later_line.assign(line);
+      later_checked = false;
+      continue;
+    }
+    long first = 0, lines_end = 0;
+    if (!starts_.check(r.offset, line, first, lines_end)) return mismatch(name);
+    if (!later_checked) {
+      hdr::RecordParts next;
+      if (!hdr::split_record(later_line, next) ||
+          !starts_.check(next.offset, later_line, later.first, later.lines_end))
+        return mismatch(name);
+      later.pos = next.offset;
+    }
+    if (later.pos <= r.offset || later.first < lines_end || !starts_.none_between(lines_end, later.first))
+      return mismatch(name);
+    f_.begin(r.offset, first, lines_end, true, line);
+    f_.finish(later.first);
+    earliest = first;
+    later.pos = r.offset;
+    later.first = first;
+    later.lines_end = lines_end;
+    later_checked = true;
+  }
+  if (!reader.outcome().ok()) return unreadable(name, reader.outcome());
+  return !reader.too_long() || mismatch(name);
 }
 
 bool HeaderWalk::unreadable(const std::string& name, const Outcome& read) {
@@ -207,9 +256,7 @@ bool HeaderWalk::take_record(std::string_view line, const Product* checked) {
   if (f_.has_pending()) {
     const Product& p = f_.pending();
     if (r.offset <= p.pos || first < p.lines_end) return false;
-    // Every product's bytes one after another are the same bytes wherever
-    // the products part.
-    if (!options_.bytes_only && !starts_.none_between(p.lines_end, first)) return false;
+    if (!starts_.none_between(p.lines_end, first)) return false;
     f_.finish(first);
   }
   if (wanted) f_.begin(r.offset, first, lines_end, true, line);
@@ -224,12 +271,13 @@ void DataWalk::walk(long p) {
   while (!f_.stopped() && next_start(p, t, kind)) {
     f_.kind = kind;
     long first = starts_.start_byte(t, kind);
+    // Its record first: the pending product handed on may read its bytes
+    // and move the buffer that the start's fields point into.
+    char line[hdr::kMaxRecord + hdr::kSlack];
+    std::string_view record(line, t.complete ? hdr::format_record(line, t.pos, t.heading, t.id) - line : 0);
     if (f_.has_pending()) f_.finish(first);
     if (!t.complete) return;  // a start the feed is writing: no product yet
     if (first >= f_.covered()) {
-      char line[hdr::kMaxRecord + hdr::kSlack];
-      char* end = hdr::format_record(line, t.pos, t.heading, t.id);
-      std::string_view record(line, end - line);
       hdr::RecordParts r;
       bool chosen = hdr::split_record(record, r) && options_.patterns.chosen(r.heading, r.id);
       f_.begin(t.pos, first, t.next, chosen, record);
@@ -244,7 +292,6 @@ void DataWalk::walk(long p) {
 bool DataWalk::next_start(long& p, hdr::Taken& t, int& kind) {
   bool seekable = src_.seekable();
   for (;;) {
-    if (!seekable) f_.pass(p);  // a stream's bytes are written as they pass
     long keep = std::max(src_.first(), p - 1);
     f_.need(keep, keep + f_.block() + hdr::kLookahead);
     // A file that grows on is read only as far as it was.
@@ -304,32 +351,105 @@ bool DataWalk::ends_with_etx(long end) {
 
 // ---- The coordinator ----------------------------------------------------------
 
-bool find_through_header(hdr::DataSource& src, long block, ProductSink& sink, int hfd, const std::string& hname,
-                         const FindOptions& options, const std::string& name, Progress& progress) {
-  Finding f(src, sink, block, progress);
+namespace {
+
+// Keeps the last products handed to it, of those that begin before a
+// byte, and hands them on to another sink, the last first.
+class Newest : public ProductSink {
+ public:
+  // Keeps at most `want` products that begin before `before`; the walks
+  // stop at a chosen product that does not.
+  Newest(ProductSink& out, long want, long before = LONG_MAX) : out_(out), want_(want), before_(before) {}
+  void begin(const Product& p) override { beyond_ = p.first >= before_; }
+  void end(const Product& p, long end) override {
+    kept_.push_back({p, end});
+    if (static_cast<long>(kept_.size()) > want_) kept_.pop_front();
+  }
+  void drop() override {}
+  long keep(long keep, long) override { return keep; }
+  bool stopped() const override { return beyond_ || out_.stopped(); }
+
+  // Hands the products kept on, the last first; returns how many, and
+  // sets `earliest` to the first byte of the last one handed on.
+  long hand_on(long& earliest) {
+    long handed = 0;
+    for (; !kept_.empty() && !out_.stopped(); kept_.pop_back(), ++handed) {
+      const auto& [p, end] = kept_.back();
+      out_.begin(p);
+      out_.end(p, end);
+      earliest = p.first;
+    }
+    return handed;
+  }
+
+ private:
+  ProductSink& out_;
+  long want_;
+  long before_;
+  bool beyond_ = false;
+  std::deque<std::pair<Product, long>> kept_;
+};
+
+// Scans the data file in `src` from `from` into `newest`, with `pending`
+// (a product found before, that a start there ends) first; `kind` is the
+// file's start kind when known.
+void scan_into(Newest& newest, hdr::DataSource& src, long block, const FindOptions& options,
+               const std::string& name, long from, const Tail* pending, int kind) {
+  Finding f(src, newest, block);
   Starts starts(f);
-  long from = src.first();
-  bool used = HeaderWalk(f, starts, options).walk(hfd, hname, from);
-  if (!used) f.drop();  // the pending product ends nowhere now
-  else if (!f.stopped()) DataWalk(f, starts, options, name).walk(from);
-  progress = f.progress();
-  return used;
+  f.kind = kind;
+  if (pending != nullptr) {
+    hdr::RecordParts r;
+    const Product& p = pending->product;
+    bool chosen = hdr::split_record(pending->record, r) && options.patterns.chosen(r.heading, r.id);
+    f.begin(p.pos, p.first, p.lines_end, chosen, pending->record);
+  }
+  DataWalk(f, starts, options, name).walk(from);
 }
 
-void scan_products(hdr::DataSource& src, long block, ProductSink& sink, const FindOptions& options,
-                   const std::string& name, Progress& progress) {
-  Finding f(src, sink, block, progress);
-  Starts starts(f);
-  if (!f.stopped()) DataWalk(f, starts, options, name).walk(src.first());
-  progress = f.progress();
+// The newest products: those after the header's last record by a scan,
+// then the records from the header's end, until enough are handed on; a
+// header that fails a check leaves the products before the earliest one
+// handed on to a scan of the whole data file.
+int find_newest(hdr::DataSource& src, long block, ProductSink& sink, int hfd, const std::string& hname,
+                const FindOptions& options, const std::string& name) {
+  long want = options.newest;
+  long earliest = LONG_MAX;
+  Finding back(src, sink, block);
+  Starts starts(back);
+  HeaderWalk header(back, starts, options);
+  Tail tail;
+  long handed = 0;
+  if (hfd >= 0 && header.last(hfd, hname, tail)) {
+    Newest after(sink, want);
+    scan_into(after, src, block, options, name, tail.found ? tail.product.lines_end : src.first(),
+              tail.found ? &tail : nullptr, back.kind);
+    handed = after.hand_on(earliest);
+    if (!tail.found || handed == want || header.walk_back(hfd, hname, tail, want - handed, earliest))
+      return static_cast<int>(handed + back.handed_on());
+    handed += back.handed_on();
+  }
+  if (src.error() != 0 || sink.stopped()) return static_cast<int>(handed);
+  Newest before(sink, want - handed, earliest);
+  scan_into(before, src, block, options, name, src.first(), nullptr, SCAN_START_NONE);
+  return static_cast<int>(handed + before.hand_on(earliest));
 }
+
+}  // namespace
 
 int find_products(hdr::DataSource& src, long block, ProductSink& sink, int hfd, const std::string& hname,
                   const FindOptions& options, const std::string& name) {
-  Progress progress;
-  if (hfd < 0 || !find_through_header(src, block, sink, hfd, hname, options, name, progress))
-    scan_products(src, block, sink, options, name, progress);
-  return progress.handed_on;
+  if (options.newest > 0) return find_newest(src, block, sink, hfd, hname, options, name);
+  Finding f(src, sink, block);
+  Starts starts(f);
+  long from = src.first();
+  if (hfd >= 0 && !HeaderWalk(f, starts, options).walk(hfd, hname, from)) {
+    f.drop();  // the data file is scanned instead, from its start
+    f.kind = SCAN_START_NONE;
+    from = src.first();
+  }
+  if (!f.stopped()) DataWalk(f, starts, options, name).walk(from);
+  return f.handed_on();
 }
 
 }  // namespace pg

@@ -1,7 +1,7 @@
 // product_get's finding of products: a data file's products found through
 // its header file or by a scan, each checked as a fresh index finds it,
-// and handed to a ProductSink (the writer of products, or any consumer)
-// with its first byte and its end. Nothing here is part of the library's
+// and handed to a ProductSink (the library call's, which hands them
+// over, or one that keeps the newest) with its first byte and its end. Nothing here is part of the library's
 // interface.
 //
 // A product runs from its first byte to the next product's first byte.
@@ -49,9 +49,6 @@ class ProductSink {
   virtual void end(const Product& p, long end) = 0;
   // The chosen product that began will not end: it is left out.
   virtual void drop() = 0;
-  // A walk through a stream is at `stop`: the bytes before it are about to
-  // leave the buffer.
-  virtual void pass(long stop) = 0;
   // The first data byte to keep when a walk needs [keep, upto): `keep`,
   // or one before it that the sink still wants.
   virtual long keep(long keep, long upto) = 0;
@@ -62,26 +59,16 @@ class ProductSink {
 // What the walks are asked for.
 struct FindOptions {
   const PAT_chooser& patterns;  // chooses the products
-  // Only the chosen bytes one after another count, not where each product
-  // begins: every product is chosen, and written as its bytes.
-  bool bytes_only = false;
-};
-
-// What the walks of one data file handed on, carried from a walk through
-// the header file that gave up to the scan that replaces it.
-struct Progress {
-  int handed_on = 0;  // chosen products handed on whole
-  long covered = 0;   // those before this byte were handed on
+  // More than 0: only the newest this many are handed on, newest first.
+  long newest = 0;
 };
 
 // The products of one data file as the walks find them: the pending one
 // (begun, its end not found yet), the start kind, and what was handed on.
 class Finding {
  public:
-  // `block`: the data bytes the source reads at a time; `done`: what
-  // earlier walks of the file handed on, which is not handed on again.
-  Finding(hdr::DataSource& src, ProductSink& sink, long block, const Progress& done = {})
-      : src_(src), sink_(sink), block_(block), covered_(done.covered), handed_on_(done.handed_on) {}
+  // `block`: the data bytes the source reads at a time.
+  Finding(hdr::DataSource& src, ProductSink& sink, long block) : src_(src), sink_(sink), block_(block) {}
   hdr::DataSource& src() { return src_; }
   long block() const { return block_; }
   // The data file's start kind, once known.
@@ -97,15 +84,10 @@ class Finding {
   void finish(long end);
   // The pending product is given up: it is not handed on.
   void drop();
-  // A walk through a stream is at `stop`.
-  void pass(long stop) {
-    if (has_pending_ && pending_.chosen) sink_.pass(stop);
-  }
   // Chosen products before this byte were handed on whole.
   long covered() const { return covered_; }
   // How many chosen products were handed on whole.
   int handed_on() const { return handed_on_; }
-  Progress progress() const { return {handed_on_, covered_}; }
   bool stopped() const { return sink_.stopped(); }
 
  private:
@@ -146,21 +128,36 @@ class Starts {
   hdr::DataSource& src_;
 };
 
+// A header file's last record, checked against the data file.
+struct Tail {
+  bool found = false;  // the header holds a record
+  long begin = 0;      // where its line begins in the header file
+  std::string record;  // its line, as a fresh scan writes it now
+  Product product;     // its product's offset, first byte and lines' end
+};
+
 // The products through the header file: its last record is checked as the
 // resume checks it, every record used at its offset, and the bytes between
-// a chosen product and the next record for a start the header lacks.
+// a chosen product and the next record for a start the header lacks. Each
+// walk returns false after "Header file does not match the data file: %s,
+// scanning the data file" or "Unable to read header file: %s (%s),
+// scanning the data file" at level warn (nothing is said when the data
+// file could not be read or the sink stopped).
 class HeaderWalk {
  public:
   HeaderWalk(Finding& f, Starts& starts, const FindOptions& options)
       : f_(f), starts_(starts), options_(options) {}
   // Hands on the products of the records of the header file `fd` (named
   // `name` in warnings). True when it could be used to its last record:
-  // the walk of the data file then goes on at `from`. False after
-  // "Header file does not match the data file: %s, scanning the data
-  // file" or "Unable to read header file: %s (%s), scanning the data
-  // file" at level warn (nothing is said when the data file could not be
-  // read or the sink stopped).
+  // the walk of the data file then goes on at `from`.
   bool walk(int fd, const std::string& name, long& from);
+  // Reads and checks the last record of the header file `fd` into `tail`
+  // (none found: the header holds no record), and sets the start kind.
+  bool last(int fd, const std::string& name, Tail& tail);
+  // Hands on the chosen products of the records before `tail`, read from
+  // the header's end, the last first, until `want` are handed on. Sets
+  // `earliest` to the first byte of each product handed on.
+  bool walk_back(int fd, const std::string& name, const Tail& tail, long want, long& earliest);
 
  private:
   bool walk_records(int fd, long end, Outcome& unread);
@@ -204,23 +201,10 @@ class DataWalk {
 };
 
 // Finds the chosen products of the data file in `src` (read `block` bytes
-// at a time) through its header file `hfd` named `hname`, and those after
-// its last record by a scan; hands them to `sink` and adds them to
-// `progress`. False when the header file cannot be used (said as
-// HeaderWalk::walk says it): the data file is then to be scanned from its
-// start with scan_products and the same `progress`.
-bool find_through_header(hdr::DataSource& src, long block, ProductSink& sink, int hfd, const std::string& hname,
-                         const FindOptions& options, const std::string& name, Progress& progress);
-
-// Scans the data file in `src` from its start for the chosen products that
-// begin at or after progress.covered; hands them to `sink` and adds them
-// to `progress`.
-void scan_products(hdr::DataSource& src, long block, ProductSink& sink, const FindOptions& options,
-                   const std::string& name, Progress& progress);
-
-// The two on one source: through the header file `hfd` (-1: none) when it
-// can be used, else by a scan. Returns how many chosen products were
-// handed on whole.
+// at a time): through the header file `hfd` named `hname` when it is one
+// (hfd -1: none) and can be used, else by a scan; hands them to `sink`, in
+// the order of the file or, for options.newest, the newest first. Returns
+// how many chosen products were handed on whole.
 int find_products(hdr::DataSource& src, long block, ProductSink& sink, int hfd, const std::string& hname,
                   const FindOptions& options, const std::string& name);
 

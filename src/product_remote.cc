@@ -1,6 +1,6 @@
-// product_get's remote header and data files: the run's HTTP state, the
-// header source, the plan of byte ranges, the data file's bytes over the
-// fetched ranges and as one stream, and the steps of one data file.
+// The remote header and data files: the run's HTTP state, the header
+// source, the plan of byte ranges, the data file's bytes over the fetched
+// ranges and as one stream, and the opening of one data file.
 #include "product_remote.h"
 
 #include <fcntl.h>
@@ -12,13 +12,16 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <memory>
+#include <utility>
 
 #include "header_records.h"
 #include "io.h"
 #include "mess.h"
 #include "product_find.h"
-#include "product_write.h"
+#include "product_list.h"
+#include "prog.h"
 #include "resrc.h"
 
 namespace pg {
@@ -76,12 +79,20 @@ std::string remote_cache_dir() {
 
 // ---- The header file -----------------------------------------------------------
 
-HeaderOpened open_header_file(Remote& remote, const std::string& name) {
+Remote& remote_or_own(Remote* remote, std::unique_ptr<Remote>& own) {
+  if (remote != nullptr) return *remote;
+  own = std::make_unique<Remote>(HTTP_options(), HTTP_default_cache_dir());
+  return *own;
+}
+
+HeaderOpened open_header_file(Remote* remote, const std::string& name) {
   HeaderOpened h;
   std::string path = name;
   if (HTTP_is_url(name)) {
+    std::unique_ptr<Remote> own;
+    Remote& run = remote_or_own(remote, own);
     HTTP_cached cached;
-    HTTP_result r = HTTP_cache_header(remote.session(), name, remote.cache_dir(), cached);
+    HTTP_result r = HTTP_cache_header(run.session(), name, run.cache_dir(), cached);
     h.missing = r.code == HTTP_code::missing;
     if (!r.ok()) {
       if (!h.missing) h.reason = r.reason;
@@ -120,11 +131,13 @@ long covered(std::vector<HTTP_range> ranges) {
   return bytes;
 }
 
-// Plans from the header lines before the last record, as the walk takes
-// them: the first one, the chosen ones and the one after each chosen one.
+// Plans from the header lines before the last record, as the walks take
+// them: the first one, the chosen ones and the one after each chosen one
+// (of the newest, the last `newest` chosen ones).
 class Planner {
  public:
-  Planner(const PAT_chooser& patterns, Plan& plan) : patterns_(patterns), plan_(plan) {}
+  Planner(const PAT_chooser& patterns, long newest, Plan& plan)
+      : patterns_(patterns), newest_(newest), plan_(plan) {}
 
   // Takes the lines of `lines`, each ended by its line feed; false where
   // the walk stops: at a line it cannot take.
@@ -149,17 +162,23 @@ class Planner {
   // The record after the last line taken is the last record, at `pos`.
   void end(long pos) {
     if (first_) add_start(pos);
-    if (pending_) add(begin_, pos + kRecordAfter);
+    if (pending_) add_chosen(begin_, pos + kRecordAfter);
+    for (const HTTP_range& r : newest_chosen_) add(r.begin, r.end);
   }
 
  private:
   bool take_line(std::string_view line) {
     hdr::RecordParts r;
     if (!hdr::split_record(line, r)) return false;
-    if (pending_) add(begin_, r.offset + kRecordAfter);
+    if (pending_) add_chosen(begin_, r.offset + kRecordAfter);
     pending_ = patterns_.chosen(r.heading, r.id);
     begin_ = r.offset - kRecordBefore;
     return true;
+  }
+  void add_chosen(long from, long to) {
+    if (newest_ <= 0) return add(from, to);
+    newest_chosen_.push_back({from, to});
+    if (static_cast<long>(newest_chosen_.size()) > newest_) newest_chosen_.pop_front();
   }
   void add_start(long first) {
     add(0, first + kRecordAfter);
@@ -173,14 +192,16 @@ class Planner {
   }
 
   const PAT_chooser& patterns_;
+  long newest_;
   Plan& plan_;
   bool first_ = true, pending_ = false;
   long begin_ = 0;
+  std::deque<HTTP_range> newest_chosen_;
 };
 
 }  // namespace
 
-Outcome plan_ranges(int fd, const PAT_chooser& patterns, long gap, Plan& plan) {
+Outcome plan_ranges(int fd, const PAT_chooser& patterns, long newest, long gap, Plan& plan) {
   plan = Plan();
   struct stat st {};
   hdr::LastLine last;
@@ -192,7 +213,7 @@ Outcome plan_ranges(int fd, const PAT_chooser& patterns, long gap, Plan& plan) {
   plan.unfit = last.found && !hdr::parse_record_offset(last.text, pos, rest);
   if (plan.unfit) return {};
   plan.tail = std::max(0L, pos - kRecordBefore);
-  Planner planner(patterns, plan);
+  Planner planner(patterns, newest, plan);
   hdr::HeaderReader reader(fd, last.begin, kHeaderBlock);
   bool whole_lines = true;
   for (std::string_view lines; whole_lines && !(lines = reader.whole_lines()).empty();)
@@ -210,10 +231,14 @@ Outcome plan_ranges(int fd, const PAT_chooser& patterns, long gap, Plan& plan) {
   // Most of a large file is read at less cost as one stream than kept for
   // the walk, without the header file.
   plan.whole = !last.found || (extent > kKeptMost && 2 * covered(plan.ranges) > plan.tail);
-  // The file's start apart: it may be known already.
+  // The file's start apart, when no other range reads it: it may be known
+  // already.
   auto start = std::find_if(plan.ranges.begin(), plan.ranges.end(),
                             [&](const HTTP_range& r) { return r.begin == 0 && r.end == plan.start; });
-  if (start != plan.ranges.end()) plan.ranges.erase(start);
+  bool apart = start != plan.ranges.end() && std::none_of(plan.ranges.begin(), plan.ranges.end(), [&](auto& r) {
+    return &r != &*start && r.begin < plan.start;
+  });
+  if (apart) plan.ranges.erase(start);
   else plan.start = 0;
   return {};
 }
@@ -229,26 +254,32 @@ HTTP_result spool_failure(int err) {
   return failure(std::string("cannot keep fetched bytes: ") + std::strerror(err != 0 ? err : EIO));
 }
 
-// A remote data file's bytes for the walk through its header file: the
-// planned ranges, fetched before the walk; the bytes from the tail on,
-// pulled from one stream as the walk reaches them; and any other byte
-// fetched when the walk asks for it. All are kept in the run's unnamed
-// file at their own offsets, so that the walk reads them, back and forth,
-// as it reads a local file. A failed request ends the reading for good
-// and is kept.
+}  // namespace
+
+// A remote data file's bytes for the walks through its header file: the
+// planned ranges, fetched before the walks; the bytes from the tail on,
+// pulled from one stream as the walks reach them; and any other bytes
+// fetched when the walks ask for them, as one stream from there once they
+// read on in order (a scan that replaces the header file). All are kept
+// in the run's unnamed file at their own offsets, so that the walks read
+// them, back and forth, as they read a local file. A failed request ends
+// the reading for good and is kept.
 class RangeBytes : public hdr::ByteSource {
  public:
   RangeBytes(HTTP_session& session, const std::string& url, int spool, long tail)
-      : session_(session), url_(url), spool_(spool), tail_(tail), pulled_(tail) {}
+      : session_(session), url_(url), spool_(spool), tail_(tail) {}
 
+  // Takes `bytes` as the file's first ones until the walks read past
+  // them: they serve the start kind's search alone, never a scan.
+  void lend(std::string_view bytes) {
+    if (!FILE_write_at(spool_, bytes.data(), static_cast<long>(bytes.size()), 0)) return;
+    lent_ = static_cast<long>(bytes.size());
+    hold(0, lent_);
+  }
   // Fetches `ranges` and opens the stream of the tail: ok, or the failure.
   HTTP_result fetch(const std::vector<HTTP_range>& ranges) {
-    if ((!ranges.empty() && !get(ranges)) || !open_tail()) return failure_;
+    if ((!ranges.empty() && !get(ranges)) || !open_tail(tail_)) return failure_;
     return {};
-  }
-  // Takes `bytes` as the file's first ones, as if fetched.
-  void preload(std::string_view bytes) {
-    if (FILE_write_at(spool_, bytes.data(), static_cast<long>(bytes.size()), 0)) hold(0, static_cast<long>(bytes.size()));
   }
   // The bytes [0, size) into `bytes`, when all were fetched.
   bool first_bytes(long size, std::string& bytes) const {
@@ -264,9 +295,10 @@ class RangeBytes : public hdr::ByteSource {
 
  private:
   bool get(const std::vector<HTTP_range>& ranges);
-  bool open_tail();
+  bool open_tail(long from);
   bool pull(long upto);
   void hold(long from, long to);
+  void unhold(long from, long to);
   const HTTP_range* held_at(long at) const;
   bool fail(const HTTP_result& r) {
     failure_ = r;
@@ -277,25 +309,32 @@ class RangeBytes : public hdr::ByteSource {
   const std::string& url_;
   int spool_;
   long tail_;
-  long size_ = -1;                  // the file's, once an answer gave it
-  std::vector<HTTP_range> held_;    // what the spool holds, ascending, apart
+  long size_ = -1;                // the file's, once an answer gave it
+  std::vector<HTTP_range> held_;  // what the spool holds, ascending, apart
+  long lent_ = 0;                 // [0, lent_) held until the walks read past it
+  long asked_end_ = -1;           // where the last bytes asked for outside the plan end
   std::unique_ptr<HTTP_stream> stream_;  // the tail
-  long pulled_;                     // the tail is held up to here
-  bool ended_ = false;              // ... which is its end
-  std::string block_;               // pulled bytes on their way to the spool
+  long pulled_ = 0;               // the tail is held up to here
+  bool ended_ = false;            // ... which is its end
+  std::string block_;             // pulled bytes on their way to the spool
   HTTP_result failure_;
 };
 
 long RangeBytes::read(char* to, size_t size, long at) {
   long want = static_cast<long>(size);
   if (!failure_.ok()) return errno = EIO, -1;
+  if (lent_ > 0 && at >= lent_) unhold(0, std::exchange(lent_, 0));
   if (size_ >= 0 && at >= size_) return 0;
+  bool ok = true;
+  if (at < tail_ && held_at(at) == nullptr && at == asked_end_) ok = open_tail(at);  // read on in order
+  if (!ok) return errno = EIO, -1;
   if (at >= tail_) {
-    if (!pull(at + want)) return errno = EIO, -1;
+    ok = pull(at + want);
   } else if (held_at(at) == nullptr) {
-    long end = std::min({at + std::min(want, kAsked), tail_, size_ >= 0 ? size_ : LONG_MAX});
-    if (!get({{at, end}})) return errno = EIO, -1;
+    asked_end_ = std::min({at + std::min(want, kAsked), tail_, size_ >= 0 ? size_ : LONG_MAX});
+    ok = get({{at, asked_end_}});
   }
+  if (!ok) return errno = EIO, -1;
   const HTTP_range* h = held_at(at);
   if (h == nullptr) return 0;  // the end of the file
   long n = std::min(want, h->end - at);
@@ -316,10 +355,14 @@ bool RangeBytes::get(const std::vector<HTTP_range>& ranges) {
   return true;
 }
 
-bool RangeBytes::open_tail() {
-  HTTP_result r = HTTP_open_stream(session_, url_, tail_, stream_);
+// Opens the stream of the bytes from `from` on, the new tail.
+bool RangeBytes::open_tail(long from) {
+  stream_.reset();
+  HTTP_result r = HTTP_open_stream(session_, url_, from, stream_);
   if (!r.ok()) return fail(r);
   if (r.size >= 0) size_ = r.size;
+  tail_ = pulled_ = from;
+  ended_ = false;
   return true;
 }
 
@@ -328,7 +371,8 @@ bool RangeBytes::pull(long upto) {
   block_.resize(kPull);
   while (pulled_ < upto && !ended_) {
     size_t n = std::fread(block_.data(), 1, block_.size(), stream_->file());
-    if (n > 0 && !FILE_write_at(spool_, block_.data(), static_cast<long>(n), pulled_)) return fail(spool_failure(errno));
+    if (n > 0 && !FILE_write_at(spool_, block_.data(), static_cast<long>(n), pulled_))
+      return fail(spool_failure(errno));
     hold(pulled_, pulled_ + static_cast<long>(n));
     pulled_ += static_cast<long>(n);
     ended_ = n < block_.size();
@@ -341,13 +385,20 @@ void RangeBytes::hold(long from, long to) {
   if (from >= to) return;
   auto at = std::lower_bound(held_.begin(), held_.end(), from, [](const HTTP_range& r, long p) { return r.end < p; });
   auto last = at;
-  while (last != held_.end() && last->begin <= to) {
+  for (; last != held_.end() && last->begin <= to; ++last) {
     from = std::min(from, last->begin);
     to = std::max(to, last->end);
-    ++last;
   }
-  at = held_.erase(at, last);
-  held_.insert(at, {from, to});
+  held_.insert(held_.erase(at, last), {from, to});
+}
+
+void RangeBytes::unhold(long from, long to) {
+  std::vector<HTTP_range> kept;
+  for (const HTTP_range& r : held_) {
+    if (r.begin < from) kept.push_back({r.begin, std::min(r.end, from)});
+    if (r.end > to) kept.push_back({std::max(r.begin, to), r.end});
+  }
+  held_ = std::move(kept);
 }
 
 const HTTP_range* RangeBytes::held_at(long at) const {
@@ -373,8 +424,10 @@ class StreamBytes : public hdr::ByteSource {
   long size_;
 };
 
+namespace {
+
 // The start of a data file, up to its first record's lines, kept beside
-// its header file's cached copy: the walk reads it to learn the file's
+// its header file's cached copy: the walks read it to learn the file's
 // kind of start, which the server is then not asked for each time. A data
 // file only grows, and one written anew gets its header file written anew,
 // whose renewed copy drops it. Small: it serves files that begin with a
@@ -423,59 +476,46 @@ class KeptStart {
   const std::string& url_;
 };
 
-// ---- One data file ---------------------------------------------------------------
-
 const PROG_header_use kQuietUse = {false, "scanning the data file", M_none};
 const PROG_header_use kSayUse = {false, "scanning the data file", M_warn};
 
-// The steps of one remote data file: its header file opened, the plan made
-// from it, the walk through it over the planned ranges, and the scan of
-// the whole file as a stream where it cannot be used. Nothing is said of
-// the header file before the data file is known to be there, as a local
-// data file is opened first.
-class RemoteFile {
- public:
-  RemoteFile(Remote& remote, const FILE_named& data, const PG_options& options)
-      : remote_(remote), data_(data), url_(data.name), options_(options),
-        find_{options.patterns, options.output == PG_output::text && !options.patterns.any()} {}
+}  // namespace
 
-  PROG_done run();
+// ---- One data file ---------------------------------------------------------------
 
- private:
-  enum class Header { usable, unused, whole, unfit };
-  Header open_header();
-  bool through_header(const Plan& plan, PROG_done& done);
-  PROG_done through_stream(Header header);
-  bool scan_instead(const HTTP_result& r, PROG_done& done);
-  bool written(Writer& writer, bool fetched, int data_error, PROG_done& done);
-  PROG_done missing();
-  PROG_done unreadable(const std::string& reason);
+RemoteData::RemoteData(Remote& remote, const FILE_named& data, const PAT_chooser& patterns, long newest)
+    : remote_(remote), data_(data), patterns_(patterns), newest_(newest) {}
 
-  Remote& remote_;
-  const FILE_named& data_;
-  const std::string& url_;
-  const PG_options& options_;
-  FindOptions find_;
-  std::string hdrname_;
-  HeaderOpened header_;
-  Plan plan_;
-  Progress progress_;
-};
+RemoteData::~RemoteData() = default;
 
-PROG_done RemoteFile::run() {
+hdr::ByteSource& RemoteData::bytes() {
+  if (walk_header_) return *ranges_;
+  return *streamed_;
+}
+
+int RemoteData::header() const { return walk_header_ ? header_.fd.get() : -1; }
+
+std::string RemoteData::failure() const {
+  if (walk_header_) return ranges_->failure().reason;
+  return stream_ ? stream_->result().reason : "";
+}
+
+Outcome RemoteData::open() {
   Header header = open_header();
-  if (header == Header::usable && !remote_.ignores_ranges(url_)) {
-    PROG_done done;
-    if (!through_header(plan_, done)) return done;
+  if (header == Header::usable && !remote_.ignores_ranges(data_.name)) {
+    bool scan = false;
+    Outcome done = through_header(scan);
+    if (!scan) return done;
   }
   return through_stream(header);
 }
 
-RemoteFile::Header RemoteFile::open_header() {
+// Names the header file (saying nothing yet) and opens it, and plans from it.
+RemoteData::Header RemoteData::open_header() {
   if (!PROG_header_name(data_, hdrname_, kQuietUse)) return Header::unused;
-  header_ = open_header_file(remote_, hdrname_);
+  header_ = open_header_file(&remote_, hdrname_);
   if (header_.fd.get() < 0) return Header::unused;
-  Outcome read = plan_ranges(header_.fd.get(), options_.patterns, remote_.session().options().merge_gap, plan_);
+  Outcome read = plan_ranges(header_.fd.get(), patterns_, newest_, remote_.session().options().merge_gap, plan_);
   if (!read.ok()) {
     header_.reason = read.reason();
     return Header::unused;
@@ -483,58 +523,42 @@ RemoteFile::Header RemoteFile::open_header() {
   return plan_.unfit ? Header::unfit : plan_.whole ? Header::whole : Header::usable;
 }
 
-// The walk through the header file over the planned ranges. False when it
-// is done, with `done`; true when the data file is to be scanned instead.
-bool RemoteFile::through_header(const Plan& plan, PROG_done& done) {
+// Fetches the planned ranges for the walks through the header file; sets
+// `scan` when the data file is to be scanned instead.
+Outcome RemoteData::through_header(bool& scan) {
   int spool = remote_.spool();
-  if (spool < 0) return done = unreadable(spool_failure(errno).reason), false;
-  RangeBytes bytes(remote_.session(), url_, spool, plan.tail);
-  KeptStart kept(header_, url_);
-  std::vector<HTTP_range> ranges = plan.ranges;
+  if (spool < 0) return unreadable(spool_failure(errno).reason);
+  ranges_ = std::make_unique<RangeBytes>(remote_.session(), data_.name, spool, plan_.tail);
+  KeptStart kept(header_, data_.name);
+  std::vector<HTTP_range> ranges = plan_.ranges;
   std::string start;
-  bool loaded = plan.start > 0 && kept.load(plan.start, start);
-  if (loaded) bytes.preload(start);
-  else if (plan.start > 0) ranges.push_back({0, plan.start});
-  HTTP_result r = bytes.fetch(ranges);
-  if (!r.ok()) return scan_instead(r, done);
-  long block = data_block(options_.output, true);
-  hdr::DataSource src(bytes, block);
-  Writer writer(src, block, options_.output, options_.out, url_);
-  bool used = find_through_header(src, block, writer, header_.fd.get(), hdrname_, find_, url_, progress_);
-  if (!used || !bytes.failure().ok()) kept.drop();
-  else if (!loaded && plan.start > 0 && bytes.first_bytes(plan.start, start)) kept.save(start);
-  if (!written(writer, bytes.failure().ok(), src.error(), done)) return false;
-  if (!bytes.failure().ok()) return scan_instead(bytes.failure(), done);
-  return !used;
-}
-
-// After the failure `r` of a request for the walk through the header
-// file: true when the data file is to be scanned instead (the file
-// changed, or the server ignores byte ranges), else false with `done`.
-bool RemoteFile::scan_instead(const HTTP_result& r, PROG_done& done) {
-  switch (r.code) {
-    case HTTP_code::changed:
-      MESS_print(M_warn, "Header file does not match the data file: %s, scanning the data file\n",
-                 hdrname_.c_str());
-      return true;
-    case HTTP_code::no_ranges:
-      remote_.note_no_ranges(url_);
-      return true;
-    case HTTP_code::missing:
-      done = progress_.handed_on == 0 ? missing() : unreadable(r.reason);
-      return false;
-    default:
-      done = unreadable(r.reason);
-      return false;
+  bool lent = plan_.start > 0 && kept.load(plan_.start, start);
+  if (lent) ranges_->lend(start);
+  else if (plan_.start > 0) ranges.push_back({0, plan_.start});
+  HTTP_result r = ranges_->fetch(ranges);
+  if (r.ok() && !lent && plan_.start > 0 && ranges_->first_bytes(plan_.start, start)) kept.save(start);
+  walk_header_ = r.ok();
+  scan = r.code == HTTP_code::changed || r.code == HTTP_code::no_ranges;
+  if (r.code == HTTP_code::changed) {
+    kept.drop();
+    MESS_print(M_warn, "Header file does not match the data file: %s, scanning the data file\n",
+               hdrname_.c_str());
   }
+  if (r.code == HTTP_code::no_ranges) remote_.note_no_ranges(data_.name);
+  if (r.ok() || scan) return {};
+  if (r.code != HTTP_code::missing) return unreadable(r.reason);
+  MESS_print(data_.in_series ? M_mess : M_warn, "No data file %s\n", data_.name.c_str());
+  return Outcome::failed(PL_MISSING, ENOENT);
 }
 
-// The data file read through as one stream and scanned, after what
-// `header` says of its header file once the file is there.
-PROG_done RemoteFile::through_stream(Header header) {
-  std::unique_ptr<HTTP_stream> stream;
-  HTTP_result r = HTTP_open_stream(remote_.session(), url_, 0, stream);
-  if (r.code == HTTP_code::missing && progress_.handed_on == 0) return missing();
+// Opens the data file as one stream, then says what `header` says of its
+// header file.
+Outcome RemoteData::through_stream(Header header) {
+  HTTP_result r = HTTP_open_stream(remote_.session(), data_.name, 0, stream_);
+  if (r.code == HTTP_code::missing) {
+    MESS_print(data_.in_series ? M_mess : M_warn, "No data file %s\n", data_.name.c_str());
+    return Outcome::failed(PL_MISSING, ENOENT);
+  }
   if (!r.ok()) return unreadable(r.reason);
   if (header == Header::unfit)
     MESS_print(M_warn, "Header file does not match the data file: %s, scanning the data file\n",
@@ -543,50 +567,13 @@ PROG_done RemoteFile::through_stream(Header header) {
     if (hdrname_.empty()) PROG_header_name(data_, hdrname_, kSayUse);  // says why there is none
     say_header_unused(data_, hdrname_, header_);
   }
-  StreamBytes bytes(stream->file(), r.size);
-  long block = data_block(options_.output, false);
-  hdr::DataSource src(bytes, block);
-  Writer writer(src, block, options_.output, options_.out, url_);
-  scan_products(src, block, writer, find_, url_, progress_);
-  PROG_done done;
-  if (!written(writer, stream->result().ok(), src.error(), done)) return done;
-  return stream->result().ok() ? done : unreadable(stream->result().reason);
+  streamed_ = std::make_unique<StreamBytes>(stream_->file(), r.size);
+  return {};
 }
 
-// Writes what `writer` gathered, and sets `done` to the products chosen so
-// far. False, said, when the output failed (the run stops) or, after
-// requests that went well (`fetched`), reading the fetched bytes
-// (`data_error`) did; a failed request is the caller's to say.
-bool RemoteFile::written(Writer& writer, bool fetched, int data_error, PROG_done& done) {
-  writer.flush();
-  Outcome wrote = writer.outcome();
-  if (wrote.code == kWriteFailed) {
-    MESS_print(M_error, "Unable to write output file: %s (%s)\n", options_.out_name.c_str(), wrote.reason());
-    done = {PG_ERROR, true};
-    return false;
-  }
-  if (fetched && (data_error != 0 || !wrote.ok())) {
-    done = unreadable(std::strerror(data_error != 0 ? data_error : wrote.error));
-    return false;
-  }
-  done = {progress_.handed_on > 0 ? PG_WRITTEN : PG_NONE};
-  return true;
-}
-
-PROG_done RemoteFile::missing() {
-  MESS_print(data_.in_series ? M_mess : M_warn, "No data file %s\n", url_.c_str());
-  return {data_.in_series ? PG_NONE : PG_ERROR};
-}
-
-PROG_done RemoteFile::unreadable(const std::string& reason) {
-  MESS_print(M_error, "Unable to read file: %s (%s)\n", url_.c_str(), reason.c_str());
-  return {PG_ERROR};
-}
-
-}  // namespace
-
-PROG_done get_remote_file(Remote& remote, const FILE_named& data, const PG_options& options) {
-  return RemoteFile(remote, data, options).run();
+Outcome RemoteData::unreadable(const std::string& reason) const {
+  MESS_print(M_error, "Unable to read file: %s (%s)\n", data_.name.c_str(), reason.c_str());
+  return Outcome::failed(PL_UNREADABLE, EIO);
 }
 
 }  // namespace pg

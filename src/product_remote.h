@@ -1,14 +1,16 @@
-// product_get's header and data files on a web server (http:// and
-// https:// names). A header file comes through a local cache that fetches
+// The header and data files of a web server (http:// and https:// names),
+// for PL_products. A header file comes through a local cache that fetches
 // only what was appended since. A data file's chosen products, and the
 // bytes their checks read, are planned from its header file before
-// anything is fetched and fetched in few requests; the walk through the
-// header file then reads them as it reads a local file. Where the header
-// file cannot be used, or the chosen products are most of the file, the
-// data file is read through once as a stream and scanned. Nothing here is
-// part of the library's interface.
+// anything is fetched, and fetched in few requests; the walks then read
+// them as they read a local file, and any other byte when they ask for it.
+// Where the header file cannot be used, or the chosen products are most of
+// a large file, the data file is read through once as a stream and
+// scanned. Nothing is ever written to the server. Nothing here is part of
+// the library's interface.
 #pragma once
 
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -17,8 +19,6 @@
 #include "header_scan.h"
 #include "http.h"
 #include "pattern.h"
-#include "product_get.h"
-#include "prog.h"
 
 namespace pg {
 
@@ -53,9 +53,10 @@ class Remote {
 
 // The HTTP settings of a run from the timeout resource (seconds a server
 // may take to connect, at most 10, or stay silent; an invalid one is
-// warned, "Invalid number of seconds: %s", and left out), and the cache
-// directory from header_cache ('~' expanded), else HTTP_default_cache_dir.
+// warned, "Invalid number of seconds: %s", and left out).
 HTTP_options remote_options();
+// The directory of cached header files: the header_cache resource ('~'
+// expanded), else HTTP_default_cache_dir().
 std::string remote_cache_dir();
 
 // A header file opened for reading, or why there is none.
@@ -67,9 +68,13 @@ struct HeaderOpened {
   bool renewed = false;  // ... fetched whole this time: not the one known before
 };
 
-// Opens the header file `name`: a URL through the cache of `remote` (its
-// cached copy), a local name as PROG_open_header opens it.
-HeaderOpened open_header_file(Remote& remote, const std::string& name);
+// `remote`, or when it is null a Remote of the caller's own, made in `own`
+// with the default settings.
+Remote& remote_or_own(Remote* remote, std::unique_ptr<Remote>& own);
+
+// Opens the header file `name`: a URL through the cache of `remote` (null:
+// of its own), a local name as PROG_open_header opens it.
+HeaderOpened open_header_file(Remote* remote, const std::string& name);
 
 // Says why the data file `data` is scanned without its header file
 // `hdrname` (empty: none could be named), as `h` found it: "No header file
@@ -77,30 +82,77 @@ HeaderOpened open_header_file(Remote& remote, const std::string& name);
 // file: %s (%s), scanning the data file" at level warn.
 void say_header_unused(const FILE_named& data, const std::string& hdrname, const HeaderOpened& h);
 
-// The byte ranges that the walk through a header file reads for the
+// The byte ranges that the walks through a header file read for the
 // chosen products and the checks of their records.
 struct Plan {
-  std::vector<HTTP_range> ranges;  // fetched before the walk
+  std::vector<HTTP_range> ranges;  // fetched before the walks
   long start = 0;                  // and [0, start): up to the first record's lines
-  long tail = 0;                   // from here to the end: pulled as the walk goes
+  long tail = 0;                   // from here to the end: pulled as the walks go
   bool whole = false;              // read it whole as a stream instead: the header
                                    // file has no record, or the chosen products
                                    // are most of a large file
   bool unfit = false;              // its last line is no record of any data file
 };
 
-// Plans from the header file `fd` for the products `patterns` choose:
-// around each chosen record from before its first byte to past the lines
-// of the record after it, the lines of the first record with what comes
-// before them, and from the last record to the end; ranges less than
-// `gap` before the tail go with it. Sets `plan` (none of it when the last
-// line is unfit); returns ok, or hdr::kUnread with the reason.
-Outcome plan_ranges(int fd, const PAT_chooser& patterns, long gap, Plan& plan);
+// Plans from the header file `fd` for the products `patterns` choose (with
+// `newest` more than 0, the last this many of them): around each chosen
+// record from before its first byte to past the lines of the record after
+// it, the lines of the first record with what comes before them, and from
+// the last record to the end; ranges less than `gap` before the tail go
+// with it. Sets `plan` (none of it when the last line is unfit); returns
+// ok, or hdr::kUnread with the reason.
+Outcome plan_ranges(int fd, const PAT_chooser& patterns, long newest, long gap, Plan& plan);
 
-// PG_get_file for a data file named by a URL, with the same messages and
-// statuses; a failure to fetch it is "Unable to read file: %s (%s)" with
-// the server's or the connection's reason, a server that ignores byte
-// ranges is said once, and nothing is ever written to the server.
-PROG_done get_remote_file(Remote& remote, const FILE_named& data, const PG_options& options);
+class RangeBytes;
+class StreamBytes;
+
+// A data file named by a URL, as the walks of PL_products read it.
+class RemoteData {
+ public:
+  // `patterns` and `newest`: what the walks choose.
+  RemoteData(Remote& remote, const FILE_named& data, const PAT_chooser& patterns, long newest);
+  ~RemoteData();
+  RemoteData(const RemoteData&) = delete;
+  RemoteData& operator=(const RemoteData&) = delete;
+
+  // Fetches what the walks need first: the header file through the cache
+  // and, when the walks can go through it, the planned ranges; else opens
+  // the data file as one stream. Says what PL_products says of a local
+  // file: "No data file %s" (PL_MISSING: at level mess for a step of a
+  // series, else warn), "Unable to read file: %s (%s)" (PL_UNREADABLE,
+  // with the server's or the connection's reason); of its header file, as
+  // of a local one, once the data file is known to be there; "Header file
+  // does not match the data file: %s, scanning the data file" at level
+  // warn when it is shorter than its header file says. Returns ok or the
+  // failure.
+  Outcome open();
+  // The data file's bytes, once open.
+  hdr::ByteSource& bytes();
+  // The header file to walk through: its cached copy (-1: none, scan),
+  // and its name for messages.
+  int header() const;
+  const std::string& header_name() const { return hdrname_; }
+  // Why a request failed while the walks read (empty: none did).
+  std::string failure() const;
+
+ private:
+  enum class Header { usable, unused, whole, unfit };
+  Header open_header();
+  Outcome through_header(bool& scan);
+  Outcome through_stream(Header header);
+  Outcome unreadable(const std::string& reason) const;
+
+  Remote& remote_;
+  const FILE_named& data_;
+  const PAT_chooser& patterns_;
+  long newest_;
+  std::string hdrname_;
+  HeaderOpened header_;
+  bool walk_header_ = false;
+  Plan plan_;
+  std::unique_ptr<RangeBytes> ranges_;
+  std::unique_ptr<HTTP_stream> stream_;
+  std::unique_ptr<StreamBytes> streamed_;
+};
 
 }  // namespace pg

@@ -240,11 +240,19 @@ void say_none_found(const FILE_named& first) {
 
 }  // namespace
 
-int PROG_file_loop(const FILE_named& first, const PROG_work& work, const PROG_statuses& statuses) {
+int PROG_file_loop(const FILE_named& first, const PROG_work& work, const PROG_statuses& statuses,
+                   PROG_order order) {
   int status = statuses.rising.front();
   bool any = false;
+  std::vector<FILE_named> names;
+  if (order == PROG_order::newest_first)
+    for (FILE_named named; FILE_get_next(named);) names.push_back(named);
   FILE_named next;
-  while (FILE_get_next(next)) {
+  while (order == PROG_order::sequence ? FILE_get_next(next) != 0 : !names.empty()) {
+    if (order == PROG_order::newest_first) {
+      next = std::move(names.back());
+      names.pop_back();
+    }
     int err = 0;
     if (statuses.none_found_fails) any = any || (next.named && data_exists(next.name, err));
     PROG_done done = work(next);

@@ -135,11 +135,18 @@ struct PROG_statuses {
   bool none_found_fails = false;
 };
 
+// The order the loop takes the data files in.
+enum class PROG_order {
+  sequence,      // as the sequence gives them
+  newest_first,  // the sequence named whole first, then taken from its end
+};
+
 // Runs `work` on every data file of the sequence that began at `first`,
-// until one says stop, and returns the run's status. With
+// in `order`, until one says stop, and returns the run's status. With
 // none_found_fails, when no data file of the sequence exists, or `first`
 // came from a latest-file search that found none, warns "No data file
 // found in DIR for template TEMPLATE" (the first file's directory;
 // nothing more when no name could be built) and the status is at least
 // EXIT_NO_DATA_FILE; a missing file among others (a gap) changes nothing.
-int PROG_file_loop(const FILE_named& first, const PROG_work& work, const PROG_statuses& statuses);
+int PROG_file_loop(const FILE_named& first, const PROG_work& work, const PROG_statuses& statuses,
+                   PROG_order order = PROG_order::sequence);

@@ -258,6 +258,7 @@ constexpr TableRow kTable[] = {
     {RES_text_path, "text_path", "kivtext", "tp", 0, CV_path},
     {RES_model_path, "model_path", "kivmpath", "mp", 0, CV_path},
     {RES_sat_path, "sat_path", "kivsat", "sp", 0, CV_path},
+    {RES_newest, "newest", "kivnewest", "ne", 0, CV_string},
     {RES_header_cache, "header_cache", "kivcache", "hc", 0, CV_string},
     {RES_timeout, "timeout", "kivtimeout", "to", 0, CV_string},
 };
@@ -981,6 +982,7 @@ constexpr HelpRow kHelp[] = {
     {RES_text_path, "-tp path", "Text file path", {}},
     {RES_model_path, "-mp path", "Model file path", {}},
     {RES_sat_path, "-sp path", "Satellite file path", {}},
+    {RES_newest, "-ne count", "Only the newest count products", {}},
     {RES_header_cache, "-hc dir", "Directory of cached remote header files", {}},
     {RES_timeout, "-to seconds", "Time a remote server may stay silent", {}},
 };

@@ -95,4 +95,44 @@ TEST_F(DocsTest, FirstReadmeCommandIndexesTheExampleBulletins) {
             "   8252 SAUS80 KWBC 010000 RRI / METAR\n");
 }
 
+// The words of a shell command line of the README: blanks part them, and
+// single quotes keep what they hold.
+std::vector<std::string> shell_words(const std::string& line) {
+  std::vector<std::string> words;
+  std::string word;
+  bool quoted = false, any = false;
+  for (char c : line + " ") {
+    if (c == '\'') quoted = !quoted, any = true;
+    else if (c != ' ' || quoted) word += c, any = true;
+    else if (any) words.push_back(word), word.clear(), any = false;
+  }
+  return words;
+}
+
+// Every "$ build/default/product_get $opts ..." of the README prints what
+// the README shows after it (lines without their trailing blanks).
+TEST_F(DocsTest, ReadmeProductGetExamplesPrintWhatTheyShow) {
+  fs::copy(fs::path(KIV_SOURCE_DIR) / "examples", dir_ / "examples", fs::copy_options::recursive);
+  ASSERT_EQ(run(words_after("build/default/header_tool")).status, 0);
+  const std::string prompt = "\n$ build/default/product_get $opts ";
+  int examples = 0;
+  for (size_t at = kReadme.find(prompt); at != std::string::npos; at = kReadme.find(prompt, at + 1), ++examples) {
+    size_t line_end = kReadme.find('\n', at + 1);
+    std::string command = kReadme.substr(at + prompt.size(), line_end - at - prompt.size());
+    size_t shown_end = std::min(kReadme.find("\n$ ", line_end), kReadme.find("\n```", line_end));
+    std::string shown = kReadme.substr(line_end + 1, shown_end - line_end);
+    SCOPED_TRACE(command);
+    std::vector<std::string> args = {KIV_PRODUCT_GET, "-ba", "-fp", "examples", "-rp", "examples/raw", "-cp",
+                                     "build/example"};
+    for (const std::string& word : shell_words(command)) args.push_back(word);
+    ChildRun r = run_program(args, {"PATH=/usr/bin:/bin"}, dir_);
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::istringstream lines(r.out);
+    std::string printed;
+    for (std::string line; std::getline(lines, line);) printed += line.substr(0, line.find_last_not_of(' ') + 1) + "\n";
+    EXPECT_EQ(printed, shown);
+  }
+  EXPECT_GE(examples, 5);
+}
+
 }  // namespace

@@ -56,12 +56,20 @@ ${examples}/raw/2026120819.raw: no header file
 2 data files, 1 with header files
 ")
   set(series -ba -nh 1 -fp ${examples} -rp ${examples}/raw -cp ${tmp}/hdr 2026120818.raw)
+  # The products from KWBC in the indexed file.
+  set(products "${examples}/raw/2026120818.raw 213-1568 SAUS70 KWBC 051400 / METAR
+${examples}/raw/2026120818.raw 1569-3215 SAUS70 KWBC 081400 / METAR
+${examples}/raw/2026120818.raw 14212-15041 SMVD22 KWBC 110044 / BOYCM7
+")
+  set(chosen -ba -pr KWBC -fp ${examples} -rp ${examples}/raw -cp ${tmp}/hdr 2026120818.raw)
 
   run(${CMAKE_COMMAND} -S ${examples}/consumer -B ${tmp}/build -G ${GENERATOR}
       -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_PREFIX_PATH=${prefix})
   run(${CMAKE_COMMAND} --build ${tmp}/build)
   run(${tmp}/build/kiv_series ${series})
   expect_equal("kiv_series built with find_package" "${listing}" "${out}")
+  run(${tmp}/build/kiv_products ${chosen})
+  expect_equal("kiv_products built with find_package" "${products}" "${out}")
 
   find_program(PKG_CONFIG pkg-config)
   if(PKG_CONFIG)
@@ -70,6 +78,9 @@ ${examples}/raw/2026120819.raw: no header file
     run(${CXX} -o ${tmp}/kiv_series ${examples}/consumer/kiv_series.cc ${flags})
     run(${tmp}/kiv_series ${series})
     expect_equal("kiv_series built with pkg-config" "${listing}" "${out}")
+    run(${CXX} -o ${tmp}/kiv_products ${examples}/consumer/kiv_products.cc ${flags})
+    run(${tmp}/kiv_products ${chosen})
+    expect_equal("kiv_products built with pkg-config" "${products}" "${out}")
   else()
     string(APPEND skipped " pkg-config not found, the build with it not tried;")
   endif()

@@ -7,8 +7,16 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
+#include "src/files.h"
 #include "src/header_records.h"
 #include "src/http.h"
+#include "src/mess.h"
+#include "src/par_tool.h"
+#include "src/product_list.h"
+#include "src/prog.h"
+#include "src/resrc.h"
 
 // The fixture runs the binary that KIV_HEADER_TOOL names.
 #undef KIV_HEADER_TOOL
@@ -58,6 +66,24 @@ Lines split_products(const std::string& d) {
   return products;
 }
 
+// The text of `products` to read, as an independent reading of it: the
+// start-of-heading line, carriage returns and end-of-text bytes dropped,
+// no line feed at either end of a product, one empty line between them.
+std::string plain_of(const Lines& products) {
+  std::string out;
+  for (std::string p : products) {
+    if (p[0] == '\x01') p.erase(0, p.find('\n') + 1);
+    std::erase_if(p, [](char c) { return c == '\r' || c == '\x03'; });
+    p.erase(0, p.find_first_not_of('\n'));
+    p.erase(p.find_last_not_of('\n') + 1);
+    out += (out.empty() ? "" : "\n") + p + "\n";
+  }
+  return out;
+}
+
+// The last `n` of `lines`, the last first.
+Lines newest(const Lines& lines, size_t n) { return Lines(lines.rbegin(), lines.rbegin() + n); }
+
 class ProductGetTest : public ToolTest {
  protected:
   // Puts `data` in place as the data file raw/2026060100.raw and `header`
@@ -71,6 +97,30 @@ class ProductGetTest : public ToolTest {
     args.insert(args.begin(), "-ba");
     args.push_back("2026060100.raw");
     return run(with_paths(args));
+  }
+  // The products the library call hands over for raw/2026060100.raw, named
+  // as product_get names it, each checked against its first and last byte.
+  Lines library_products() {
+    std::vector<std::string> args = {"t", "-ba", "-me", "warn", "-fp", dir_ / "etc", "-rp", dir_ / "raw",
+                                      "-cp", dir_ / "hdr", "2026060100.raw"};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    RES_reset();
+    FILE_reset();
+    RES_init(static_cast<int>(argv.size()), argv.data(), PROG_base_keys, PROG_positional);
+    PAR_in_file_only("raw");
+    FILE_named data;
+    FILE_get_file_only("", data);
+    Lines got;
+    Outcome listed = PL_products(data, {nullptr, 0, true}, [&](const PL_product& p, PL_text& text) {
+      std::string bytes;
+      EXPECT_TRUE(text.read([&](std::string_view piece) { return bytes.append(piece), true; }));
+      EXPECT_EQ(p.last + 1 - p.first, static_cast<long>(bytes.size()));
+      got.push_back(bytes);
+      return true;
+    });
+    EXPECT_EQ(listed.count, static_cast<long>(got.size()));
+    return got;
   }
 };
 
@@ -89,12 +139,14 @@ TEST_F(ProductGetTest, ProductsAreWhatAnIndependentSplitterFinds) {
       EXPECT_EQ(text.out, join(products));
       // The text split where the ranges say, and the ranges read back.
       Lines pieces;
+      std::vector<long> firsts;
       std::string read_back;
       int fd = open((dir_ / "raw/2026060100.raw").c_str(), O_RDONLY);
       std::istringstream lines(ranges.out);
       for (std::string name, range; lines >> name >> range;) {
         EXPECT_EQ(name, "raw/2026060100.raw");
         long first = std::stol(range), last = std::stol(range.substr(range.find('-') + 1));
+        firsts.push_back(first);
         size_t at = read_back.size();
         pieces.push_back(text.out.substr(at, last - first + 1));
         read_back.resize(at + last - first + 1);
@@ -103,7 +155,39 @@ TEST_F(ProductGetTest, ProductsAreWhatAnIndependentSplitterFinds) {
       close(fd);
       EXPECT_EQ(pieces, products);
       EXPECT_EQ(read_back, text.out);
+      EXPECT_EQ(library_products(), products);
+      EXPECT_EQ(get({"-ne", "3"}).out, join(newest(products, 3)));
+      EXPECT_EQ(get({"-ou", "plain"}).out, plain_of(products));
+      // JSON lines that parse, with each product's place, record and bytes.
+      ToolRun json = get({"-ou", "json,text"});
+      const std::string python = "import json, sys\nfor line in sys.stdin: json.loads(line)\n";
+      EXPECT_EQ(run_program({"/usr/bin/python3", "-c", python}, {}, dir_, &json.out).status, 0);
+      const Lines records = index_of(path);
+      std::istringstream objects(json.out);
+      size_t i = 0;
+      for (std::string line; std::getline(objects, line) && i < products.size(); ++i) {
+        nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
+        hdr::RecordParts r;
+        ASSERT_TRUE(hdr::split_record(std::string_view(records[i]).substr(0, records[i].size() - 1), r));
+        std::string heading(r.heading.substr(0, r.heading.find_last_not_of(' ') + 1));
+        EXPECT_EQ(j["file"], "raw/2026060100.raw");
+        EXPECT_EQ(j["offset"], r.offset);
+        EXPECT_EQ(j["heading"], heading);
+        EXPECT_EQ(j["id"], std::string(r.id));
+        EXPECT_EQ(j["text"], products[i]);
+        EXPECT_EQ(j["first"], firsts[i]);
+        EXPECT_EQ(j["last"].get<long>() + 1 - firsts[i], static_cast<long>(products[i].size()));
+        if (j.contains("ttaaii")) {
+          std::string bbb = j.contains("bbb") ? " " + j["bbb"].get<std::string>() : "";
+          EXPECT_EQ(heading, j["ttaaii"].get<std::string>() + " " + j["cccc"].get<std::string>() + " " +
+                                 j["ddhhmm"].get<std::string>() + bbb);
+        }
+      }
+      EXPECT_EQ(i, products.size());
     }
+    // Data from a pipe, whole and the newest three.
+    EXPECT_EQ(run(with_paths({"-ba", "-"}), {}, &data).out, join(products));
+    EXPECT_EQ(run(with_paths({"-ba", "-ne", "3", "-"}), {}, &data).out, join(newest(products, 3)));
   }
 }
 
@@ -138,6 +222,12 @@ TEST_F(ProductGetTest, EveryHeaderStateGivesTheProductsOfAFreshIndex) {
          return join(l);
        }(), "", mismatch},
   };
+  // A series after it: nothing at 01, the example file at 02 with its header.
+  const Lines soh = index_of(kSoh);
+  Lines listing;
+  for (const std::string& record : good) listing.push_back("raw/2026060100.raw:" + record);
+  for (const std::string& record : soh) listing.push_back("raw/2026060102.raw:" + record);
+  const size_t n = soh.size() + good.size() - 5;  // down to the fifth record of the feed
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     place(read_file(kFeed), c.header == "-" ? nullptr : &c.header);
@@ -146,6 +236,12 @@ TEST_F(ProductGetTest, EveryHeaderStateGivesTheProductsOfAFreshIndex) {
     EXPECT_EQ(read("out.txt"), join(good, "raw/2026060100.raw:"));
     EXPECT_EQ(r.out.substr(r.out.find("\n\n") + 2), c.out);  // after the banner
     EXPECT_EQ(r.err, c.err);
+    write("raw/2026060102.raw", read_file(kSoh));
+    write("hdr/2026060102.hdr", join(soh));
+    ToolRun last = run(with_paths({"-ba", "-ou", "list", "-ne", std::to_string(n), "-nh", "2", "2026060100.raw"}));
+    EXPECT_EQ(last.status, 0);
+    EXPECT_EQ(last.out, join(newest(listing, n)));
+    EXPECT_EQ(last.err, c.err);
   }
 }
 
@@ -221,8 +317,10 @@ TEST_F(ProductGetTest, EveryAnswerIsSaid) {
       {{"-ba", "-pr", "SAUS(70", "2026060100.raw"}, 2, true, "",
        "Invalid pattern SAUS(70: Unmatched ( or \\(\n"},
       {{"-ba", "-ou", "bytes", "2026060100.raw"}, 2, true, "",
-       "Unknown output type bytes: not text, list or ranges\n"},
+       "Unknown output type bytes: not text, plain, list, ranges, json or json,text\n"},
       {{"-ba", "2026060101.raw", "2026060100.raw"}, 2, false, "", "No data file raw/2026060101.raw\n"},
+      {{"-ba", "-of", "/dev/full", "-ou", "plain", "-ne", "2", "2026060100.raw"}, 2, true, "",
+       "Unable to write output file: /dev/full (No space left on device)\n"},
       {{"-ba", "-me", "mess", "-pr", "^KWBC", "-nh", "1", "2026060100.raw"}, 1, false,
        "No header file for raw/2026060100.raw, scanning the data file\nNo data file raw/2026060101.raw\n", ""},
       {{"-ba", "-pr", "^KWBC", "@raw/notes.raw"}, 1, false, "",
@@ -246,6 +344,36 @@ TEST_F(ProductGetTest, EveryAnswerIsSaid) {
   EXPECT_EQ(help.out.find("Product name"), std::string::npos);
 }
 
+// A heading's day, hour and minute are the last ones at or before the end
+// of the data file's hour.
+TEST_F(ProductGetTest, JsonDatesAHeadingByItsDataFile) {
+  struct Case {
+    std::string file;     // the data file's date
+    std::string heading;
+    std::string parts;    // the parts decoded, "" for none
+  };
+  const Case cases[] = {
+      {"2027010100", "SAUS70 KWBC 312355", R"("ttaaii":"SAUS70","cccc":"KWBC","ddhhmm":"312355","time":"2026-12-31T23:55:00Z")"},
+      {"2026120100", "FXUS63 KDMX 302300 RRA",
+       R"("ttaaii":"FXUS63","cccc":"KDMX","ddhhmm":"302300","bbb":"RRA","time":"2026-11-30T23:00:00Z")"},
+      {"2026120818", "WWUS83 KGRR 081900", R"("ttaaii":"WWUS83","cccc":"KGRR","ddhhmm":"081900","time":"2026-12-08T19:00:00Z")"},
+      {"2026120818", "WWUS83 KGRR 081901", R"("ttaaii":"WWUS83","cccc":"KGRR","ddhhmm":"081901","time":"2026-11-08T19:01:00Z")"},
+      {"2026030112", "SAUS70 KWBC 290000", R"("ttaaii":"SAUS70","cccc":"KWBC","ddhhmm":"290000","time":"2026-01-29T00:00:00Z")"},
+      {"2026120818", "SAUS70 KWBC 321200", ""},
+      {"2026120818", "SAUS70 KWBC 081200 RR", ""},
+      {"2026120818", "ZME1 CWA 030105", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file + " " + c.heading);
+    fs::remove_all(dir_ / "raw");
+    write("raw/" + c.file + ".raw", "\x01\r\r\n123 \r\r\n" + c.heading + "\r\r\nAFDDMX\r\r\ntext\r\r\n\x03");
+    ToolRun r = run(with_paths({"-ba", "-ou", "json", c.file + ".raw"}));
+    std::string parts = c.parts.empty() ? "" : "," + c.parts;
+    EXPECT_EQ(r.out, R"({"file":"raw/)" + c.file + R"(.raw","first":0,"last":)" + std::to_string(30 + c.heading.size()) +
+                         R"(,"offset":10,"heading":")" + c.heading + R"(","id":"AFDDMX")" + parts + "}\n");
+  }
+}
+
 TEST_F(ProductGetTest, AProductWithoutItsEndOfTextIsLeftOutUntilItIsThere) {
   const std::string data = read_file(kSoh);
   const std::string left_out =
@@ -256,8 +384,13 @@ TEST_F(ProductGetTest, AProductWithoutItsEndOfTextIsLeftOutUntilItIsThere) {
     std::string ident;    // -id, which chooses the last product alone ("": every one)
     std::string shown;    // at level mess, or at warn when a pattern chose it
   };
+  std::string writing = "\x01\r\r\n123 \r\r\nWWUS99 KXXX 010000\r\r\nLONG\r\r\n";
+  while (writing.size() < 300000) writing += "THE FEED IS STILL WRITING THIS PRODUCT\r\r\n";
   const Case cases[] = {
       {data.substr(0, data.rfind('\x03')), "", left_out},
+      // Read past a block while its record is taken.
+      {data + writing, "",
+       "Last product of raw/2026060100.raw is not complete yet, left out:   15052 WWUS99 KXXX 010000 / LONG\n"},
       {data.substr(0, data.rfind('\x03')), "^boy", left_out},
       {data.substr(0, data.rfind('\x01') + 20), "", ""},  // within the lines of its start
       {data.substr(0, data.size() - 1) + "\r\r\n\r", "", ""},  // whole, carriage returns after it
@@ -329,8 +462,8 @@ TEST_F(ProductGetTest, RemoteFilesGiveWhatTheSameLocalFilesGive) {
          changed[changed.find("NWUS54 KLCH")+5] = '5';
          place(changed, &header);
        }, 0, {"-pr", heading, "2026060100.raw"}, -1, 0, -1, ""},
-      {"a gap in a series, the file's start read again after the mismatch", [&] { both(header); }, 0,
-       {"-pr", heading, "-nh", "1", "2026060100.raw"}, 6, one + 4096 + 2048, -1, ""},
+      {"a gap in a series", [&] { both(header); }, 0, {"-pr", heading, "-nh", "1", "2026060100.raw"}, 5,
+       one + 4096 + 2048, -1, ""},
       {"the feed still writing a long last product: left out, read whole as a stream", [&] {
          std::string body;
          while (body.size() < 300000) body += "THE FEED IS STILL WRITING THIS PRODUCT\r\r\n";
