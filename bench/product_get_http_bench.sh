@@ -37,6 +37,7 @@ server.document-root = "$work/www"
 server.bind = "127.0.0.1"
 server.port = $port
 server.errorlog = "$work/error.log"
+server.stat-cache-engine = "disable"
 server.modules = ("mod_accesslog")
 accesslog.filename = "|exec /bin/cat >>$log"
 accesslog.format = "%m %U %>s %b %{Range}i"

@@ -293,7 +293,9 @@ bool DataWalk::next_start(long& p, hdr::Taken& t, int& kind) {
   bool seekable = src_.seekable();
   for (;;) {
     long keep = std::max(src_.first(), p - 1);
-    f_.need(keep, keep + f_.block() + hdr::kLookahead);
+    // Enough for a chunk past p: the buffer is filled again once a block,
+    // when little is left, not after every product.
+    f_.need(keep, keep + 2 * hdr::kLookahead);
     // A file that grows on is read only as far as it was.
     bool at_end = src_.eof() || (seekable && src_.hi() > src_.size() + hdr::kLookahead);
     long hi = seekable ? std::min(src_.hi(), src_.size()) : src_.hi();

@@ -220,7 +220,9 @@ Outcome plan_ranges(int fd, const PAT_chooser& patterns, long newest, long gap, 
     whole_lines = planner.take(lines);
   if (!reader.outcome().ok()) return reader.outcome();
   planner.end(pos);
-  long extent = plan.tail;
+  // Most of a large file is read at less cost as one stream than kept for
+  // the walks, without the header file.
+  plan.whole = !last.found || (plan.tail > kKeptMost && 2 * covered(plan.ranges) > plan.tail);
   // A range close before the tail costs less in the tail's request than in
   // one of its own.
   std::sort(plan.ranges.begin(), plan.ranges.end(), [](auto& a, auto& b) { return a.begin < b.begin; });
@@ -228,9 +230,6 @@ Outcome plan_ranges(int fd, const PAT_chooser& patterns, long newest, long gap, 
     plan.tail = std::min(plan.tail, r->begin);
   std::erase_if(plan.ranges, [&](const HTTP_range& r) { return r.begin >= plan.tail; });
   for (HTTP_range& r : plan.ranges) r.end = std::min(r.end, plan.tail);
-  // Most of a large file is read at less cost as one stream than kept for
-  // the walk, without the header file.
-  plan.whole = !last.found || (extent > kKeptMost && 2 * covered(plan.ranges) > plan.tail);
   // The file's start apart, when no other range reads it: it may be known
   // already.
   auto start = std::find_if(plan.ranges.begin(), plan.ranges.end(),
