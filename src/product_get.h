@@ -60,8 +60,8 @@ bool PG_set_newest(const char* text, long& newest);
 // Writes the chosen products of the data file `data` (as the naming gave
 // it; a URL is fetched from its server) as `options` say, through
 // PL_products: through its header file, or by a scan when it has none it
-// can use; with options.newest only as
-// many as the run still lacks, newest first. Counts them in `run`. Returns
+// can use; with options.newest only as many as the run still lacks,
+// newest first. Counts them in `run`. Returns
 // PG_WRITTEN, PG_NONE (also when a step of a series does not exist, a gap),
 // or PG_ERROR when it could not be named, opened or read, or when any
 // other data file does not exist (all said by PL_products); or PG_ERROR

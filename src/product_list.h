@@ -90,5 +90,11 @@ constexpr int PL_UNREADABLE = 2;  // it cannot be named, opened or read
 // or "Unable to read header file: %s (%s), scanning the data file"; a
 // start-of-heading file's last product without its end-of-text byte is
 // left out, said "Last product of %s is not complete yet, left out: %s" at
-// level mess, or warn when a pattern chose it.
+// level mess, or warn when a pattern chose it. A data or header file named
+// by an http:// or https:// URL is fetched from its server, only GET and
+// HEAD requests: the header file through a cache of header files, of the
+// data file only the bytes the chosen products and their checks need
+// (a failed request is "Unable to read file: %s (%s)" with its reason; a
+// server that ignores byte ranges is said once, "Server ignores byte
+// ranges, reading whole data files: %s" at level warn).
 Outcome PL_products(const FILE_named& data, const PL_request& request, const PL_each& each);

@@ -449,7 +449,7 @@ TEST_F(ProductGetTest, RemoteFilesGiveWhatTheSameLocalFilesGive) {
        {"-pr", heading, "2026060100.raw"}, 3, one + 4096, 512, ""},
       {"header behind: the products after its last record scanned", [&] {
          both(behind);
-         fs::remove_all(dir_ / ".cache");
+         fs::remove_all(dir_ / "cache");
        }, 0, {"-pr", two, "2026060100.raw"}, 4, 32768, -1, ""},
       {"header grown on the server: only its new bytes fetched", [&] { both(header); }, 0,
        {"-pr", two, "2026060100.raw"}, 3, 16384, 512 + long(header.size() - behind.size()), ""},
@@ -486,14 +486,15 @@ TEST_F(ProductGetTest, RemoteFilesGiveWhatTheSameLocalFilesGive) {
     if (s.place) s.place();
     std::string base = std::vector<std::string>{lighttpd.url(""), python.url(""), refused.url(""),
                                                 stalled.url("")}[s.server];
-    std::vector<std::string> args = {"-ba", "-me", "mess", "-fp", "etc", "-rp", base + "raw", "-cp", base + "hdr"};
+    std::vector<std::string> args = {"-ba", "-me", "mess", "-hc", "cache", "-fp", "etc",
+                                     "-rp", base + "raw", "-cp", base + "hdr"};
     args.insert(args.end(), s.args.begin(), s.args.end());
     lighttpd.take_requests();
     ToolRun remote = run(args);
     std::vector<web::Logged> log = lighttpd.take_requests();
     for (std::string* text : {&remote.out, &remote.err})
       for (size_t at; (at = text->find(base)) != std::string::npos;) text->erase(at, base.size());
-    args.erase(args.begin() + 5, args.begin() + 9);
+    args.erase(args.begin() + 7, args.begin() + 11);
     ToolRun local = run(with_paths(args));
     EXPECT_EQ(remote.out, s.server < 2 ? local.out : local.out.substr(0, local.out.find("\n\n") + 2));
     if (s.err.empty()) {
