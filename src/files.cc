@@ -33,6 +33,7 @@
 
 #include "date.h"
 #include "flag.h"
+#include "http.h"
 #include "mess.h"
 #include "resrc.h"
 #include "string.h"
@@ -67,6 +68,7 @@ struct FileState {
   long num_hour = 0, skip = 0, offset = 0, secs = 0, nsecs = 0;
   long def_hours = 0;
   std::set<std::string> warned;  // values already reported as meaningless
+  HTTP_session* remote = nullptr;  // asks servers of URLs in latest-file searches
 };
 FileState state;
 
@@ -104,7 +106,7 @@ int FILE_is_stdio(const char* file) {
 int FILE_fullpath(const char* filename) {
   if (filename == nullptr) return 0;
   char c = filename[0];
-  return (c == '/' || c == '.' || c == '~') ? 1 : 0;
+  return (c == '/' || c == '.' || c == '~' || HTTP_is_url(filename)) ? 1 : 0;
 }
 
 int FILE_add_path_delim(std::string& path) {
@@ -312,6 +314,31 @@ int FILE_truncate(int fd, long length) {
   while ((rc = ::ftruncate(fd, length)) != 0 && errno == EINTR) {
   }
   return rc;
+}
+
+int FILE_open_temp() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string dir = tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp";
+  int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
+  // A file system without unnamed files: a named one, unlinked at once.
+  std::string name = dir + "/kiv.XXXXXX";
+  fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd >= 0) ::unlink(name.c_str());
+  return fd;
+}
+
+bool FILE_write_at(int fd, const char* data, long size, long at) {
+  while (size > 0) {
+    ssize_t n = ::pwrite(fd, data, static_cast<size_t>(size), at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    data += n, at += n, size -= n;
+  }
+  return true;
 }
 
 FILE* FILE_open_regular(const char* file) {
@@ -892,6 +919,8 @@ FILE_state_view FILE_state() {
 
 void FILE_reset() { state = FileState{}; }
 
+void FILE_set_remote(HTTP_session* session) { state.remote = session; }
+
 // ---- Specifications ------------------------------------------------------
 
 namespace {
@@ -1322,6 +1351,21 @@ bool is_char_i(const std::string& text, size_t pos, char lower) {
   return pos < text.size() && std::tolower(static_cast<unsigned char>(text[pos])) == lower;
 }
 
+// A latest-file search over a server asks it once a step: it looks back
+// this many steps unless told how many.
+constexpr int kRemoteTries = 48;
+
+// Whether the file `name` is larger than the minimum size; `stop` set when
+// the server of a URL cannot say (a request failed: no other step will
+// fare better), or is not to be asked.
+bool present(const std::string& name, bool& stop) {
+  if (!HTTP_is_url(name)) return FILE_size(name.c_str()) > state.min_size;
+  if (state.remote == nullptr) return !(stop = true);
+  HTTP_result r = HTTP_size(*state.remote, name);
+  stop = r.code != HTTP_code::ok && r.code != HTTP_code::missing;
+  return r.ok() && r.size > state.min_size;
+}
+
 // The latest-file search: "l", "a", "#count". Steps by the file period
 // until a file larger than the minimum size is found; `found` says whether
 // one was.
@@ -1329,19 +1373,21 @@ long search_latest(const std::string& text, size_t& pos, int sign, long t, std::
   ++pos;
   if (is_char_i(text, pos, 'a')) ++pos;
   int tries = 500;
-  if (pos < text.size() && text[pos] == '#') {
+  bool counted = pos < text.size() && text[pos] == '#';
+  if (counted) {
     ++pos;
     if (pos < text.size() && is_digit(text[pos])) tries = read_number(text, pos);
   }
   int tried = 0;
   found = false;
-  for (; tried < tries; ++tried) {
+  for (bool stop = false; tried < tries && !stop; ++tried) {
     Date d = date_of(t);
     MESS_print(M_debug, "LATE:%d %d %d %d %d\n", d.year, d.month, d.day, d.hour, d.min);
     int literal = FILE_set_date(&d, out);
     MESS_print(M_debug, "LATE: %s\n", out.c_str());
-    found = FILE_size(out.c_str()) > state.min_size;
-    if (found) break;
+    if (!counted && HTTP_is_url(out)) tries = std::min(tries, kRemoteTries);
+    found = present(out, stop);
+    if (found || stop) break;
     t += sign * search_step();
     if (literal != 0) break;  // the name does not follow the date
   }

@@ -20,6 +20,7 @@
 #include <memory>
 #include <string>
 
+#include "http.h"
 #include "kiv.h"
 
 // ---- Opening and helpers -------------------------------------------------
@@ -27,7 +28,7 @@
 // 1 when `file` names a standard stream (null too), else 0.
 int FILE_is_stdio(const char* file);
 // 1 when `filename` carries its own directory (begins with '/', '.' or
-// '~'), else 0.
+// '~', or is an http:// or https:// URL), else 0.
 int FILE_fullpath(const char* filename);
 // Appends '/' to a non-empty `path` that does not end in one. Returns 0.
 int FILE_add_path_delim(std::string& path);
@@ -113,6 +114,13 @@ class FILE_fd {
 int FILE_close_fd(int fd, int (*close_fn)(int) = nullptr);
 // ftruncate(2), again when a signal interrupted it: 0, or -1 with errno.
 int FILE_truncate(int fd, long length);
+// Opens an unnamed temporary file for reading and writing in $TMPDIR (when
+// absolute) or /tmp; it is gone when closed. Returns the descriptor, or -1
+// with errno set.
+int FILE_open_temp();
+// Writes the `size` bytes at `data` to `fd` at offset `at` whole (again
+// after a signal or a short count). False with errno set when it fails.
+bool FILE_write_at(int fd, const char* data, long size, long at);
 // The first directory above the file `file` (package name forms allowed)
 // that does not exist and cannot be made now, with errno saying why;
 // empty when every directory above it is there.
@@ -189,7 +197,10 @@ int FILE_set_file(const char* file, std::string& out_file);
 // kivcurtime: %s, using the clock") moved to the requested date, then
 // optional offsets ("[+|-][Nd]H[:M]", back by default) around an optional
 // latest-file search ("la[#tries]", "+la": step by the file period until
-// a file larger than the minimum size exists, at most 500 times). Null
+// a file larger than the minimum size exists, at most 500 times). A name
+// that is a URL is looked for with a HEAD request to its server through
+// the session FILE_set_remote gave (none: never found), at most 48 times
+// unless "#tries" says otherwise, and no more once a request fails. Null
 // means "la". Sets file_date and late_off. Returns the chosen time in
 // seconds, cut to a multiple of the file period.
 long FILE_set_current(const char* cur, std::string& filename);
@@ -254,3 +265,6 @@ FILE_state_view FILE_state();
 const char* FILE_get_key(int key);
 // Back to the start-up state; open '|' streams stay known (tests).
 void FILE_reset();
+// Lets latest-file searches ask the servers of URLs through `session`
+// (null: a URL is never found); it must live while searches run.
+void FILE_set_remote(HTTP_session* session);

@@ -65,7 +65,7 @@ DataSource::DataSource(ByteSource& bytes, size_t block)
       base_(bytes.start()),
       hi_(bytes.start()) {}
 
-void DataSource::refill(long keep) {
+void DataSource::refill(long keep, long upto) {
   bool inside = keep >= base_ && keep <= hi_;
   if (seekable_ && !inside) {  // a jump: read afresh from there
     base_ = hi_ = keep;
@@ -73,10 +73,10 @@ void DataSource::refill(long keep) {
   }
   while (!seekable_ && keep > hi_ && !eof_) {  // a stream can only skip ahead
     base_ = hi_;
-    fill();
+    fill(keep);
   }
   drop_before(std::clamp(keep, base_, hi_));
-  if (!eof_) fill();
+  if (!eof_) fill(upto);
 }
 
 void DataSource::drop_before(long keep) {
@@ -85,13 +85,17 @@ void DataSource::drop_before(long keep) {
   base_ = keep;
 }
 
-void DataSource::fill() {
+void DataSource::fill(long upto) {
   if (settings().before_read) settings().before_read(hi_);
   while (!eof_ && hi_ - base_ < static_cast<long>(cap_)) {
-    long n = bytes_.read(buf_.get() + (hi_ - base_), cap_ - (hi_ - base_), hi_);
+    long want = static_cast<long>(cap_) - (hi_ - base_);
+    long n = bytes_.read(buf_.get() + (hi_ - base_), want, hi_);
     if (n < 0) error_ = errno != 0 ? errno : EIO;
     if (n <= 0) eof_ = true;
     else hi_ += n;
+    // What came short is all the source has at hand; more is asked for
+    // only when needed.
+    if (n > 0 && n < want && hi_ >= upto) break;
   }
 }
 

@@ -32,11 +32,14 @@ class ByteSource {
   virtual bool seekable() const = 0;
   // The position of the first byte it gives.
   virtual long start() const = 0;
-  // The size when it was opened, for a seekable source; else -1.
+  // The size when it was opened, where it is known (a seekable source, a
+  // file read in order); else -1.
   virtual long size() const = 0;
   // Reads up to `size` bytes at `at` into `to`: the count, 0 at the end,
-  // or -1 with errno set. Never a short count but at the end or on a
-  // failure of a stream.
+  // or -1 with errno set. A short count is all the source has at hand
+  // there (a file at its end, a stream that failed, bytes whose rest costs
+  // a request): it is asked again for what follows only when that is
+  // needed.
   virtual long read(char* to, size_t size, long at) = 0;
 };
 
@@ -78,15 +81,18 @@ class DataSource {
   long first() const { return seekable_ ? 0 : start_; }
   // The position the source began at.
   long start() const { return start_; }
-  // The size of a seekable source when opened; else -1.
+  // The size of the source when opened, when known; else -1.
   long size() const { return bytes_.size(); }
+  // Whether the bytes are a file's: seekable, or a stream of known size (a
+  // file read in order). Else they are a pipe's, which ends where it ends.
+  bool is_file() const { return seekable_ || bytes_.size() >= 0; }
   // Makes bytes from `keep` on available, as many as the buffer holds and
   // at least up to `upto` where the input reaches; bytes before `keep` may
   // be given up. upto - keep must stay within the block size plus
   // kLookahead. A stream cannot go back before what it still holds.
   void need(long keep, long upto) {
     if (keep >= base_ && keep <= hi_ && (upto <= hi_ || eof_)) return;
-    refill(keep);
+    refill(keep, upto);
   }
   long lo() const { return base_; }   // start of the available bytes
   long hi() const { return hi_; }     // end of the available bytes
@@ -96,8 +102,8 @@ class DataSource {
   char byte(long p) const { return buf_[p - base_]; }
 
  private:
-  void refill(long keep);
-  void fill();
+  void refill(long keep, long upto);
+  void fill(long upto);
   void drop_before(long keep);
 
   ByteSource& bytes_;

@@ -36,6 +36,13 @@ bool HTTP_is_url(std::string_view name) {
   return starts("http://") || starts("https://");
 }
 
+std::string HTTP_server(std::string_view url) {
+  size_t scheme = url.find("://");
+  std::string server(url.substr(0, url.find_first_of("/?#", scheme == std::string_view::npos ? 0 : scheme + 3)));
+  for (char& c : server) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return server;
+}
+
 std::string HTTP_default_cache_dir() {
   const char* xdg = std::getenv("XDG_CACHE_HOME");
   if (xdg != nullptr && xdg[0] == '/') return std::string(xdg) + "/kiv";

@@ -8,7 +8,8 @@
 // followed a few times, and the usual proxy variables (http_proxy,
 // https_proxy, no_proxy) apply. A request that fails by its connection, a
 // time-out or a 5xx answer is tried again a few times with a growing wait,
-// going on from the byte it reached; no byte is handed over twice.
+// going on from the byte it reached; no byte is handed over twice. A
+// server that never answered is given up on for the rest of the session.
 //
 // Built without libcurl, every call answers HTTP_code::unsupported.
 #pragma once
@@ -49,6 +50,12 @@ struct HTTP_options {
   int attempts = 3;        // tries of a request that failed by connection, time-out or 5xx
   long backoff_ms = 500;   // wait before the second try, doubled before each further one
   long max_redirects = 5;
+  // A server that did not answer a request (its connection failed or it
+  // timed out, every try) is not asked again by the session: later
+  // requests to it fail at once, their reason "server given up earlier: "
+  // and the first one's. A server that is down then costs its time-outs
+  // once in a run, not once a file.
+  bool give_up_on_silent_servers = true;
   // Asked ranges less than this apart are fetched in one request. On
   // 127.0.0.1 a second request costs what about 256 KiB more in the same
   // one costs (bench/http_bench.sh); at a quarter of that one request
@@ -76,6 +83,10 @@ class HTTP_session {
 
 // True when `name` begins with "http://" or "https://" (any case).
 bool HTTP_is_url(std::string_view name);
+
+// The server of the URL `url` as it is known by: its scheme, host and port
+// as written, in lower case ("http://feed.example:8080").
+std::string HTTP_server(std::string_view url);
 
 // False when built without libcurl: then every URL is answered with
 // HTTP_code::unsupported.

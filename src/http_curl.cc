@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <map>
 
 namespace {
 
@@ -54,6 +55,8 @@ void sleep_ms(long ms) {
 struct HTTP_session::Impl {
   HTTP_options options;
   Multi multi;
+  // The servers given up on (scheme, host and port), with the reason.
+  std::map<std::string, std::string> given_up;
 };
 
 HTTP_session::HTTP_session(const HTTP_options& options) : impl_(std::make_unique<Impl>()) {
@@ -119,6 +122,8 @@ class Transfer {
   Transfer& operator=(const Transfer&) = delete;
 
   bool done() const { return done_; }
+  // It ended by its connection or a time-out: the server did not answer.
+  bool unanswered() const { return done_ && stop_ == Stop::none && code_ != CURLE_OK && transient(code_); }
   // The answer is known good and its body is coming, or the transfer ended.
   bool answered() const { return good_ || done_; }
   long taken() const { return taken_; }
@@ -269,6 +274,20 @@ bool again(const HTTP_options& o, bool retry, int& failures, long progress, HTTP
   return false;
 }
 
+// Whether the server of `url` was given up on; `r` is then the failure.
+bool given_up(const HTTP_session::Impl& s, const std::string& url, HTTP_result& r) {
+  auto at = s.given_up.find(HTTP_server(url));
+  if (at == s.given_up.end()) return false;
+  r = failure(HTTP_code::error, "server given up earlier: " + at->second);
+  return true;
+}
+
+// After the failure `r` of a request that `t` ended: a server that did not
+// answer is given up on, when the session does that.
+void note_failure(HTTP_session::Impl& s, const std::string& url, const Transfer& t, const HTTP_result& r) {
+  if (s.options.give_up_on_silent_servers && t.unanswered()) s.given_up.emplace(HTTP_server(url), r.reason);
+}
+
 // Fetches the bytes [from, end) (end kToEnd: to the end of the file),
 // trying again from the byte reached; `take` gets them in order and
 // returns false to stop. Bytes missing before a bounded end: changed.
@@ -276,6 +295,8 @@ HTTP_result fetch(HTTP_session::Impl& s, const std::string& url, long from, long
                   const std::function<bool(long offset, const char*, size_t)>& take) {
   long next = from;
   int failures = 0;
+  HTTP_result down;
+  if (given_up(s, url, down)) return down;
   for (;;) {
     bool stopped = false;
     Transfer t(s, url, next, end, head, [&](const char* data, size_t size) -> size_t {
@@ -287,6 +308,7 @@ HTTP_result fetch(HTTP_session::Impl& s, const std::string& url, long from, long
     bool retry = false;
     HTTP_result r = t.outcome(retry);
     if (stopped || !again(s.options, retry, failures, t.taken(), r)) {
+      note_failure(s, url, t, r);
       if (r.ok() && !stopped && !head && end != kToEnd && next < end)
         return failure(HTTP_code::changed, "the file changed: it ends at byte " + std::to_string(next) +
                                                ", before byte " + std::to_string(end));
@@ -405,7 +427,10 @@ struct HTTP_stream::Impl {
       if (!transfer->done()) return {};
       bool retry = false;
       HTTP_result r = transfer->outcome(retry);
-      if (!again(session.options, retry, failures, transfer->taken(), r)) return r;
+      if (!again(session.options, retry, failures, transfer->taken(), r)) {
+        note_failure(session, url, *transfer, r);
+        return r;
+      }
       start();
     }
   }
@@ -465,9 +490,11 @@ const HTTP_result& HTTP_stream::result() const { return impl_->result; }
 HTTP_result HTTP_open_stream(HTTP_session& session, const std::string& url, long from,
                              std::unique_ptr<HTTP_stream>& stream) {
   stream.reset();
+  HTTP_result r;
+  if (given_up(session.impl(), url, r)) return r;
   auto impl = std::make_unique<HTTP_stream::Impl>(session.impl(), url, from);
   impl->start();
-  HTTP_result r = impl->settle();
+  r = impl->settle();
   if (!r.ok()) return r;
   bool retry = false;
   r = impl->transfer->outcome(retry);  // known once the answer is

@@ -128,7 +128,7 @@ enum res_type {
   RES_variable = 105, RES_watch_path = 106, RES_window_num = 107,
   RES_color_watch = 108, RES_log_file = 109, RES_grid_domain = 110,
   RES_inputg = 111, RES_text_path = 112, RES_model_path = 113,
-  RES_sat_path = 114, RES_newest = 115,
+  RES_sat_path = 114, RES_newest = 115, RES_header_cache = 116, RES_timeout = 117,
 };
 
 // Process flags with a fixed meaning (see flag.h).

@@ -19,10 +19,6 @@ namespace {
 
 constexpr char kSOH = '\x01';
 constexpr char kETX = '\x03';
-// A start's first byte lies at most this far before its record offset:
-// its line and the line skipped after it, 80 characters each.
-constexpr long kBack = 2 * (hdr::kPiece + 1) + 2;
-constexpr long kHeaderBlock = 256 * 1024;  // header bytes read at a time
 
 }  // namespace
 
@@ -58,7 +54,7 @@ bool Starts::check(long pos, std::string_view line, long& first, long& lines_end
   if (pos < src_.first()) return false;
   // One byte more than a start's lines need: a search that ends at the
   // first byte then reads nothing more.
-  f_.need(std::max(src_.first(), pos - kBack), pos + hdr::kLookahead + 2);
+  f_.need(std::max(src_.first(), pos - kRecordBefore), pos + kRecordAfter);
   hdr::Taken t = hdr::record_at(src_, pos, f_.kind);
   if (!t.complete) return false;
   char fresh[hdr::kMaxRecord + hdr::kSlack];
@@ -75,7 +71,7 @@ long Starts::first_byte(long pos, const hdr::Taken& t) {
   // The line skipped after the start's line ends at pos, and the start's
   // line at the line feed before; each is at most one piece.
   long lo = src_.first();
-  if (src_.lo() > std::max(lo, pos - kBack)) return -1;  // not read: a read failed
+  if (src_.lo() > std::max(lo, pos - kRecordBefore)) return -1;  // not read: a read failed
   if (pos >= src_.hi() || src_.byte(pos) != '\n') return find_first(pos);
   long lf1 = last_lf(std::max(lo, pos - hdr::kPiece - 1), pos);
   if (lf1 < 0) return find_first(pos);
@@ -92,10 +88,10 @@ long Starts::first_byte(long pos, const hdr::Taken& t) {
 // scanner from a line feed before any place where its start can begin; -1
 // when there is none within a block.
 long Starts::find_first(long pos) {
-  long lo = std::max(src_.first(), pos - f_.block() + kBack);
+  long lo = std::max(src_.first(), pos - f_.block() + kRecordBefore);
   f_.need(lo, pos + hdr::kLookahead);
   if (src_.lo() > lo) return -1;  // not read: a read failed
-  long from = last_lf(lo, pos - kBack);
+  long from = last_lf(lo, pos - kRecordBefore);
   if (from < 0 && lo != src_.first()) return -1;
   hdr::StartFinder finder(src_, from < 0 ? lo : from, f_.kind, pos + 1);
   hdr::Taken t;
@@ -160,7 +156,7 @@ bool HeaderWalk::last(int fd, const std::string& name, Tail& tail) {
   tail.record = m.early ? hdr::format_record(m.offset, m.taken.heading, m.taken.id) : last.text;
   tail.product.pos = m.offset;
   tail.product.lines_end = m.taken.next;
-  f_.need(std::max(src.first(), m.offset - kBack), m.offset + hdr::kLookahead);
+  f_.need(std::max(src.first(), m.offset - kRecordBefore), m.offset + hdr::kLookahead);
   tail.product.first = starts_.first_byte(m.offset, m.taken);
   return tail.product.first >= 0 || mismatch(name);
 }
@@ -275,12 +271,13 @@ void DataWalk::walk(long p) {
   while (!f_.stopped() && next_start(p, t, kind)) {
     f_.kind = kind;
     long first = starts_.start_byte(t, kind);
+    // Its record first: the pending product handed on may read its bytes
+    // and move the buffer that the start's fields point into.
+    char line[hdr::kMaxRecord + hdr::kSlack];
+    std::string_view record(line, t.complete ? hdr::format_record(line, t.pos, t.heading, t.id) - line : 0);
     if (f_.has_pending()) f_.finish(first);
     if (!t.complete) return;  // a start the feed is writing: no product yet
     if (first >= f_.covered()) {
-      char line[hdr::kMaxRecord + hdr::kSlack];
-      char* end = hdr::format_record(line, t.pos, t.heading, t.id);
-      std::string_view record(line, end - line);
       hdr::RecordParts r;
       bool chosen = hdr::split_record(record, r) && options_.patterns.chosen(r.heading, r.id);
       f_.begin(t.pos, first, t.next, chosen, record);
@@ -296,7 +293,9 @@ bool DataWalk::next_start(long& p, hdr::Taken& t, int& kind) {
   bool seekable = src_.seekable();
   for (;;) {
     long keep = std::max(src_.first(), p - 1);
-    f_.need(keep, keep + f_.block() + hdr::kLookahead);
+    // Enough for a chunk past p: the buffer is filled again once a block,
+    // when little is left, not after every product.
+    f_.need(keep, keep + 2 * hdr::kLookahead);
     // A file that grows on is read only as far as it was.
     bool at_end = src_.eof() || (seekable && src_.hi() > src_.size() + hdr::kLookahead);
     long hi = seekable ? std::min(src_.hi(), src_.size()) : src_.hi();
@@ -314,11 +313,10 @@ void DataWalk::end_of_data() {
   if (!f_.has_pending()) return;
   // A product cut short by a failed read is no product.
   if (src_.error() != 0 || f_.stopped()) return f_.drop();
-  bool seekable = src_.seekable();
-  long end = seekable ? std::min(src_.hi(), src_.size()) : src_.hi();
-  // The feed is still writing a start-of-heading product that has no
-  // end-of-text byte.
-  if (!seekable || f_.kind != SCAN_START_SOH || ends_with_etx(end)) return f_.finish(end);
+  long end = src_.seekable() ? std::min(src_.hi(), src_.size()) : src_.hi();
+  // The feed is still writing a start-of-heading product of a file that
+  // has no end-of-text byte.
+  if (!src_.is_file() || f_.kind != SCAN_START_SOH || ends_with_etx(end)) return f_.finish(end);
   const Product& p = f_.pending();
   // Said louder when the user's pattern asked for it.
   if (p.chosen)
@@ -347,6 +345,7 @@ bool DataWalk::ends_with_etx(long end) {
       char c = src_.byte(q - 1);
       if (c != '\r' && c != '\n') return c == kETX;
     }
+    if (src_.lo() > from) return false;  // a stream holds no more before
     p = from;
   }
   return false;

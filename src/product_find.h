@@ -21,6 +21,14 @@
 
 namespace pg {
 
+// The data bytes around a record's offset that the walks read to check it:
+// from this far before it (a start's first byte lies at most its line and
+// the line skipped after it, 80 characters each, before the offset) ...
+constexpr long kRecordBefore = 2 * (hdr::kPiece + 1) + 2;
+// ... to this far after it (room for the lines of the start).
+constexpr long kRecordAfter = hdr::kLookahead + 2;
+constexpr long kHeaderBlock = 256 * 1024;  // header bytes read at a time
+
 // A product of the data file.
 struct Product {
   long pos = 0;         // its record's offset
@@ -101,7 +109,7 @@ class Starts {
   // end.
   bool check(long pos, std::string_view line, long& first, long& lines_end);
   // The first byte of the product whose record stands at `pos` and was
-  // taken as `t`; -1 when it is not found. The bytes from kBack before
+  // taken as `t`; -1 when it is not found. The bytes from kRecordBefore before
   // pos are available.
   long first_byte(long pos, const hdr::Taken& t);
   // Whether the scanner finds no start in [from, to), from where a start's
@@ -173,9 +181,10 @@ class DataWalk {
       : f_(f), src_(f.src()), starts_(starts), options_(options), name_(name) {}
   // Walks from `p` (where a scan begins or a start's lines end) to the end
   // of the data file as it was when opened. A start-of-heading file's last
-  // product without its end-of-text byte is left out: "Last product of %s
-  // is not complete yet, left out: %s" at level mess, or warn when a
-  // pattern chose it.
+  // product without its end-of-text byte is left out (not when the bytes
+  // are a pipe's, whose end is the end): "Last product of %s is not
+  // complete yet, left out: %s" at level mess, or warn when a pattern
+  // chose it.
   void walk(long p);
 
  private:

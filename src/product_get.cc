@@ -25,6 +25,7 @@
 #include "mess.h"
 #include "par_tool.h"
 #include "product_list.h"
+#include "product_remote.h"
 #include "product_write.h"
 #include "resrc.h"
 #include "string.h"
@@ -71,7 +72,8 @@ PROG_done PG_get_file(const FILE_named& data, const PG_options& options, PG_run&
   bool bytes = options.output == PG_output::text || options.output == PG_output::plain ||
                options.output == PG_output::json_text;
   pg::Writer writer(options.output, options.out, data, FILE_state().late_off, run);
-  PL_request request{&options.patterns, options.newest > 0 ? options.newest - run.written : 0, bytes};
+  PL_request request{&options.patterns, options.newest > 0 ? options.newest - run.written : 0, bytes,
+                     options.remote};
   Outcome got = PL_products(data, request, [&writer](const PL_product& p, PL_text& text) {
     return writer.write(p, text);
   });
@@ -95,13 +97,18 @@ const PROG_program kProgram = {
     " exit status 0 a product was written, 1 none was chosen, 2 an error",
     // The resources of header_tool but the overwrite policy, and the
     // product pattern.
-    PROG_keys({RES_file_param}, {{RES_identifier, RES_product}, {RES_output, RES_newest}}),
+    PROG_keys({RES_file_param}, {{RES_identifier, RES_product},
+                                 {RES_output, RES_newest},
+                                 {RES_parameter, RES_header_cache},
+                                 {RES_parameter, RES_timeout}}),
     {
         {RES_product, "-pr pattern", "Heading pattern (extended regular expression, case ignored)"},
         {RES_identifier, "-id pattern", "Second-line pattern (extended regular expression, case ignored)"},
         {RES_output, "-ou type", "Output: text (the products), plain (to read), list, ranges, json, json,text"},
         {RES_newest, "-ne count", "Only the newest count products, newest first"},
         {RES_out_file, "-of file", "Output file instead of standard output"},
+        {RES_header_cache, "-hc dir", "Directory of cached remote header files"},
+        {RES_timeout, "-to seconds", "Seconds a remote server may take to answer"},
     }};
 
 // Sends the output to the file the out_file resource names, if one does,
@@ -132,8 +139,13 @@ int PG_main(int argc, char** argv) {
   ok = PG_set_newest(RES_get("newest"), options.newest) && ok;
   if (!ok) return PG_ERROR;
   PAR_in_file_only("raw");  // a pattern never chooses the data type
+  pg::Remote remote(pg::remote_options(), pg::remote_cache_dir());
+  options.remote = &remote;
+  FILE_set_remote(&remote.session());  // a latest file on a server is asked for
   FILE_named first;
-  if (!PROG_start_files(first, PROG_dialogue::terminal_only)) return PG_ERROR;
+  bool started = PROG_start_files(first, PROG_dialogue::terminal_only);
+  FILE_set_remote(nullptr);
+  if (!started) return PG_ERROR;
   FILE_ptr file;
   if (!open_output(options, file)) return PG_ERROR;
   bool failed = false;

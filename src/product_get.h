@@ -27,6 +27,10 @@ enum class PG_output {
   json_text,  // ... and its bytes as "text"
 };
 
+namespace pg {
+class Remote;
+}
+
 // What product_get is asked for.
 struct PG_options {
   PAT_chooser patterns;               // choose the products
@@ -34,6 +38,9 @@ struct PG_options {
   long newest = 0;                    // more than 0: only the newest this many, newest first
   FILE* out = stdout;                 // where to (the caller's stream)
   std::string out_name = "standard output";  // its name in messages
+  // How http:// and https:// files are read: the run's connections and
+  // cache of header files (null: a session of its own for each data file).
+  pg::Remote* remote = nullptr;
 };
 
 // What a run has done so far, across its data files.
@@ -51,9 +58,10 @@ bool PG_set_output(const char* word, PG_output& output);
 bool PG_set_newest(const char* text, long& newest);
 
 // Writes the chosen products of the data file `data` (as the naming gave
-// it) as `options` say, through PL_products: through its header file,
-// or by a scan when it has none it can use; with options.newest only as
-// many as the run still lacks, newest first. Counts them in `run`. Returns
+// it; a URL is fetched from its server) as `options` say, through
+// PL_products: through its header file, or by a scan when it has none it
+// can use; with options.newest only as many as the run still lacks,
+// newest first. Counts them in `run`. Returns
 // PG_WRITTEN, PG_NONE (also when a step of a series does not exist, a gap),
 // or PG_ERROR when it could not be named, opened or read, or when any
 // other data file does not exist (all said by PL_products); or PG_ERROR

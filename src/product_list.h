@@ -56,6 +56,10 @@ class PL_text {
 // Receives one chosen product; returns false when no more are wanted.
 using PL_each = std::function<bool(const PL_product& product, PL_text& text)>;
 
+namespace pg {
+class Remote;
+}
+
 // What is asked of a data file.
 struct PL_request {
   const PAT_chooser* patterns = nullptr;  // chooses the products; null: every one
@@ -65,6 +69,10 @@ struct PL_request {
   // The products' bytes are read: data that can only be read in order (a
   // pipe, a command) is copied to a temporary file first.
   bool text = false;
+  // How http:// and https:// names are read: a run's connections and cache
+  // of header files (null: a session and the default cache of this call's
+  // own; product_get's run has one).
+  pg::Remote* remote = nullptr;
 };
 
 // Failures of PL_products.
@@ -82,5 +90,11 @@ constexpr int PL_UNREADABLE = 2;  // it cannot be named, opened or read
 // or "Unable to read header file: %s (%s), scanning the data file"; a
 // start-of-heading file's last product without its end-of-text byte is
 // left out, said "Last product of %s is not complete yet, left out: %s" at
-// level mess, or warn when a pattern chose it.
+// level mess, or warn when a pattern chose it. A data or header file named
+// by an http:// or https:// URL is fetched from its server, only GET and
+// HEAD requests: the header file through a cache of header files, of the
+// data file only the bytes the chosen products and their checks need
+// (a failed request is "Unable to read file: %s (%s)" with its reason; a
+// server that ignores byte ranges is said once, "Server ignores byte
+// ranges, reading whole data files: %s" at level warn).
 Outcome PL_products(const FILE_named& data, const PL_request& request, const PL_each& each);

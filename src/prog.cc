@@ -166,22 +166,22 @@ bool PROG_header_name(const FILE_named& data, std::string& hdrname, const PROG_h
   if (FILE_is_stdio(name)) return false;  // data from standard input
   FILE_state_view conv = FILE_state();
   if (!conv.conv_missing.empty()) {
-    MESS_print(M_warn, "No file name convention file %s, %s: %s\n", conv.conv_missing.c_str(),
+    MESS_print(use.level, "No file name convention file %s, %s: %s\n", conv.conv_missing.c_str(),
                use.outcome, name);
     return false;
   }
   if (conv.conv.empty() || conv.hconv.empty()) {
-    MESS_print(M_warn, "No header file template for type %s, %s: %s\n", conv.type.c_str(),
+    MESS_print(use.level, "No header file template for type %s, %s: %s\n", conv.type.c_str(),
                use.outcome, name);
     return false;
   }
   if (data.date.year == NO_VALUE && !data.fits) {
-    MESS_print(M_warn, "Data file name does not fit template %s, %s: %s\n", conv.conv.c_str(),
+    MESS_print(use.level, "Data file name does not fit template %s, %s: %s\n", conv.conv.c_str(),
                use.outcome, name);
     return false;
   }
   if (data.date.year == NO_VALUE) {
-    MESS_print(M_warn, "No date in data file name, %s: %s\n", use.outcome, name);
+    MESS_print(use.level, "No date in data file name, %s: %s\n", use.outcome, name);
     return false;
   }
   Date date = data.date;
@@ -192,8 +192,8 @@ bool PROG_header_name(const FILE_named& data, std::string& hdrname, const PROG_h
     return false;
   }
   if (!stream && same_file(hdrname, data.name)) {
-    if (use.writes) MESS_print(M_warn, "Header file would overwrite data file: %s\n", name);
-    else MESS_print(M_warn, "Header file is the data file itself, %s: %s\n", use.outcome, name);
+    if (use.writes) MESS_print(use.level, "Header file would overwrite data file: %s\n", name);
+    else MESS_print(use.level, "Header file is the data file itself, %s: %s\n", use.outcome, name);
     hdrname.clear();
     return false;
   }

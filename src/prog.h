@@ -91,6 +91,7 @@ PROG_opened PROG_open_data(const std::string& name, FILE_ptr& file, const PROG_d
 struct PROG_header_use {
   bool writes;          // it writes them; else it only reads them
   const char* outcome;  // what it does for a data file without one
+  M_type level = M_warn;  // of what it says when there is none to name
 };
 
 // The header file's name for the data file `data` (its name, date and
@@ -103,7 +104,8 @@ struct PROG_header_use {
 // no header-file template, the name does not fit the data-file template
 // or gives no date; or the header name would be the data file itself
 // ("Header file would overwrite data file: %s" for a writer, "Header file
-// is the data file itself, OUTCOME: %s" for a reader).
+// is the data file itself, OUTCOME: %s" for a reader). Each of these is
+// said at `use.level` (M_none: nothing is said).
 bool PROG_header_name(const FILE_named& data, std::string& hdrname, const PROG_header_use& use);
 
 // Opens the header file `name` ('~' expanded) for reading without ever

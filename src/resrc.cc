@@ -259,6 +259,8 @@ constexpr TableRow kTable[] = {
     {RES_model_path, "model_path", "kivmpath", "mp", 0, CV_path},
     {RES_sat_path, "sat_path", "kivsat", "sp", 0, CV_path},
     {RES_newest, "newest", "kivnewest", "ne", 0, CV_string},
+    {RES_header_cache, "header_cache", "kivcache", "hc", 0, CV_string},
+    {RES_timeout, "timeout", "kivtimeout", "to", 0, CV_string},
 };
 
 const TableRow* find_row(res_type key) {
@@ -981,6 +983,8 @@ constexpr HelpRow kHelp[] = {
     {RES_model_path, "-mp path", "Model file path", {}},
     {RES_sat_path, "-sp path", "Satellite file path", {}},
     {RES_newest, "-ne count", "Only the newest count products", {}},
+    {RES_header_cache, "-hc dir", "Directory of cached remote header files", {}},
+    {RES_timeout, "-to seconds", "Time a remote server may stay silent", {}},
 };
 
 const HelpRow* find_help(res_type id) {

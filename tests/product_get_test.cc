@@ -11,6 +11,7 @@
 
 #include "src/files.h"
 #include "src/header_records.h"
+#include "src/http.h"
 #include "src/mess.h"
 #include "src/par_tool.h"
 #include "src/product_list.h"
@@ -21,6 +22,7 @@
 #undef KIV_HEADER_TOOL
 #define KIV_HEADER_TOOL KIV_PRODUCT_GET
 #include "tests/tool_fixture.h"
+#include "tests/web_server.h"
 
 namespace {
 
@@ -382,8 +384,13 @@ TEST_F(ProductGetTest, AProductWithoutItsEndOfTextIsLeftOutUntilItIsThere) {
     std::string ident;    // -id, which chooses the last product alone ("": every one)
     std::string shown;    // at level mess, or at warn when a pattern chose it
   };
+  std::string writing = "\x01\r\r\n123 \r\r\nWWUS99 KXXX 010000\r\r\nLONG\r\r\n";
+  while (writing.size() < 300000) writing += "THE FEED IS STILL WRITING THIS PRODUCT\r\r\n";
   const Case cases[] = {
       {data.substr(0, data.rfind('\x03')), "", left_out},
+      // Read past a block while its record is taken.
+      {data + writing, "",
+       "Last product of raw/2026060100.raw is not complete yet, left out:   15052 WWUS99 KXXX 010000 / LONG\n"},
       {data.substr(0, data.rfind('\x03')), "^boy", left_out},
       {data.substr(0, data.rfind('\x01') + 20), "", ""},  // within the lines of its start
       {data.substr(0, data.size() - 1) + "\r\r\n\r", "", ""},  // whole, carriage returns after it
@@ -406,6 +413,105 @@ TEST_F(ProductGetTest, AProductWithoutItsEndOfTextIsLeftOutUntilItIsThere) {
       if (data.compare(0, c.written.size(), c.written) != 0) continue;
       write("raw/2026060100.raw", data.substr(c.written.size()), true);
       EXPECT_EQ(get({}).out, join(split_products(data)));
+    }
+  }
+}
+
+// One step of the files on a web server; what product_get says of them
+// is what it says of the same local files, unless the step says `err`.
+struct RemoteStep {
+  const char* what;
+  std::function<void()> place;   // the files now (null: as they were)
+  int server;                    // 0: lighttpd, 1: python's (no ranges), 2: refused, 3: stalled
+  std::vector<std::string> args;  // options and data files
+  int requests;                  // in lighttpd's log (-1: not counted)
+  long most_bytes;               // ... sent at most
+  long header_bytes;             // ... of which the first request (-1: any)
+  std::string err;               // "": as locally; else it holds this, for each file
+};
+
+TEST_F(ProductGetTest, RemoteFilesGiveWhatTheSameLocalFilesGive) {
+  if (!HTTP_supported()) GTEST_SKIP() << "built without libcurl";
+  web::WebServer lighttpd(web::WebServer::lighttpd, dir_), python(web::WebServer::python, dir_);
+  ASSERT_TRUE(lighttpd.running() && python.running());
+  web::RefusedPort refused;
+  web::StalledServer stalled;
+  const std::string data = read_file(kFeed);
+  const Lines good = index_of(kFeed);
+  const std::string header = join(good), behind = join(Lines(good.begin(), good.begin() + 41));
+  const long one = 109123 - 108574;  // the one NWUS54 KLCH product
+  const std::string heading = "^NWUS54 KLCH", two = "^(NWUS54 KLCH|WWUS40)";
+  auto both = [&](const std::string& hdr) { place(data, &hdr); };
+  const RemoteStep steps[] = {
+      {"up to date, first read: the header whole and the file's start", [&] { both(header); }, 0,
+       {"-pr", heading, "2026060100.raw"}, 4, long(header.size()) + one + 4096, -1, ""},
+      {"up to date: the header revalidated, the product with its checks, the tail", nullptr, 0,
+       {"-pr", heading, "2026060100.raw"}, 3, one + 4096, 512, ""},
+      {"header behind: the products after its last record scanned", [&] {
+         both(behind);
+         fs::remove_all(dir_ / "cache");
+       }, 0, {"-pr", two, "2026060100.raw"}, 4, 32768, -1, ""},
+      {"header grown on the server: only its new bytes fetched", [&] { both(header); }, 0,
+       {"-pr", two, "2026060100.raw"}, 3, 16384, 512 + long(header.size() - behind.size()), ""},
+      {"no header: the data file read whole", [&] { place(data, nullptr); }, 0,
+       {"-pr", two, "2026060100.raw"}, 2, long(data.size()) + 1024, -1, ""},
+      {"another file's header: the data file read whole after the warning",
+       [&] { both(join(index_of(kSoh))); }, 0, {"-pr", two, "2026060100.raw"}, -1, 0, -1, ""},
+      {"data file replaced: a chosen heading is gone", [&] {
+         std::string changed = data;
+         changed[changed.find("NWUS54 KLCH")+5] = '5';
+         place(changed, &header);
+       }, 0, {"-pr", heading, "2026060100.raw"}, -1, 0, -1, ""},
+      {"a gap in a series", [&] { both(header); }, 0, {"-pr", heading, "-nh", "1", "2026060100.raw"}, 5,
+       one + 4096 + 2048, -1, ""},
+      {"the feed still writing a long last product: left out, read whole as a stream", [&] {
+         std::string body;
+         while (body.size() < 300000) body += "THE FEED IS STILL WRITING THIS PRODUCT\r\r\n";
+         place(data + "\x01\r\r\n123 \r\r\nWWUS99 KXXX 010000\r\r\nLONG\r\r\n" + body, nullptr);
+       }, 0, {"2026060100.raw"}, 2, long(data.size()) + 320000, -1, ""},
+      {"server without ranges: said once, each data file read whole", [&] {
+         both(header);
+         write("raw/2026060101.raw", data);
+       },
+       1, {"-pr", heading, "-nh", "1", "2026060100.raw"}, -1, 0, -1,
+       "Server ignores byte ranges, reading whole data files: " + python.url("").substr(0, python.url("").size() - 1)},
+      {"connection refused: the server asked once", nullptr, 2, {"-pr", heading, "-nh", "1", "2026060100.raw"},
+       -1, 0, -1, "Couldn't connect to server; 3 attempts)"},
+      {"a server that stalls: given up after its time-outs", nullptr, 3,
+       {"-to", "1", "-pr", heading, "-nh", "1", "2026060100.raw"}, -1, 0, -1,
+       "Operation too slow. Less than 1 bytes/sec transferred the last 1 seconds; 3 attempts)"},
+  };
+  for (const RemoteStep& s : steps) {
+    SCOPED_TRACE(s.what);
+    if (s.place) s.place();
+    std::string base = std::vector<std::string>{lighttpd.url(""), python.url(""), refused.url(""),
+                                                stalled.url("")}[s.server];
+    std::vector<std::string> args = {"-ba", "-me", "mess", "-hc", "cache", "-fp", "etc",
+                                     "-rp", base + "raw", "-cp", base + "hdr"};
+    args.insert(args.end(), s.args.begin(), s.args.end());
+    lighttpd.take_requests();
+    ToolRun remote = run(args);
+    std::vector<web::Logged> log = lighttpd.take_requests();
+    for (std::string* text : {&remote.out, &remote.err})
+      for (size_t at; (at = text->find(base)) != std::string::npos;) text->erase(at, base.size());
+    args.erase(args.begin() + 7, args.begin() + 11);
+    ToolRun local = run(with_paths(args));
+    EXPECT_EQ(remote.out, s.server < 2 ? local.out : local.out.substr(0, local.out.find("\n\n") + 2));
+    if (s.err.empty()) {
+      EXPECT_EQ(remote.status, local.status);
+      EXPECT_EQ(remote.err, local.err);
+    } else {
+      EXPECT_EQ(remote.status, s.server < 2 ? local.status : 2);
+      EXPECT_EQ(remote.err.find(s.err) == 0 || remote.err.find(s.err + "\n") != std::string::npos, true)
+          << remote.err;
+    }
+    if (s.requests < 0) continue;
+    long bytes = 0;
+    for (const web::Logged& l : log) bytes += l.bytes;
+    EXPECT_EQ(static_cast<int>(log.size()), s.requests);
+    EXPECT_LE(bytes, s.most_bytes);
+    if (s.header_bytes >= 0 && !log.empty()) {
+      EXPECT_EQ(log[0].bytes, s.header_bytes);
     }
   }
 }
