@@ -35,6 +35,10 @@ class ByteSource {
   // The size when it was opened, where it is known (a seekable source, a
   // file read in order); else -1.
   virtual long size() const = 0;
+  // Whether the bytes are a file's, which a feed may still be writing:
+  // seekable, or a stream of known size (a file read in order). Else they
+  // are a pipe's, which ends where it ends.
+  virtual bool is_file() const { return seekable() || size() >= 0; }
   // Reads up to `size` bytes at `at` into `to`: the count, 0 at the end,
   // or -1 with errno set. A short count is all the source has at hand
   // there (a file at its end, a stream that failed, bytes whose rest costs
@@ -83,9 +87,8 @@ class DataSource {
   long start() const { return start_; }
   // The size of the source when opened, when known; else -1.
   long size() const { return bytes_.size(); }
-  // Whether the bytes are a file's: seekable, or a stream of known size (a
-  // file read in order). Else they are a pipe's, which ends where it ends.
-  bool is_file() const { return seekable_ || bytes_.size() >= 0; }
+  // Whether the bytes are a file's (ByteSource::is_file).
+  bool is_file() const { return bytes_.is_file(); }
   // Makes bytes from `keep` on available, as many as the buffer holds and
   // at least up to `upto` where the input reaches; bytes before `keep` may
   // be given up. upto - keep must stay within the block size plus

@@ -92,6 +92,8 @@ class Spooled : public hdr::ByteSource {
   bool seekable() const override { return true; }
   long start() const override { return start_; }
   long size() const override { return start_ + copied_; }
+  // Still a pipe's bytes, which ended where they ended.
+  bool is_file() const override { return false; }
   long read(char* to, size_t size, long at) override {
     long n;
     while ((n = IO_pread(fileno(file_.get()), to, size, at - start_)) < 0 && errno == EINTR) {
