@@ -68,7 +68,7 @@ struct FileState {
   long num_hour = 0, skip = 0, offset = 0, secs = 0, nsecs = 0;
   long def_hours = 0;
   std::set<std::string> warned;  // values already reported as meaningless
-  HTTP_session* remote = nullptr;  // asks servers of URLs in latest-file searches
+  FILE_remote_size remote;  // asks servers of URLs in latest-file searches
 };
 FileState state;
 
@@ -919,7 +919,7 @@ FILE_state_view FILE_state() {
 
 void FILE_reset() { state = FileState{}; }
 
-void FILE_set_remote(HTTP_session* session) { state.remote = session; }
+void FILE_set_remote(FILE_remote_size size) { state.remote = std::move(size); }
 
 // ---- Specifications ------------------------------------------------------
 
@@ -1360,10 +1360,10 @@ constexpr int kRemoteTries = 48;
 // fare better), or is not to be asked.
 bool present(const std::string& name, bool& stop) {
   if (!HTTP_is_url(name)) return FILE_size(name.c_str()) > state.min_size;
-  if (state.remote == nullptr) return !(stop = true);
-  HTTP_result r = HTTP_size(*state.remote, name);
-  stop = r.code != HTTP_code::ok && r.code != HTTP_code::missing;
-  return r.ok() && r.size > state.min_size;
+  if (!state.remote) return !(stop = true);
+  long size = state.remote(name);
+  stop = size == FILE_REMOTE_UNKNOWN;
+  return size > state.min_size;
 }
 
 // The latest-file search: "l", "a", "#count". Steps by the file period

@@ -17,10 +17,10 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
-#include "http.h"
 #include "kiv.h"
 
 // ---- Opening and helpers -------------------------------------------------
@@ -199,7 +199,7 @@ int FILE_set_file(const char* file, std::string& out_file);
 // latest-file search ("la[#tries]", "+la": step by the file period until
 // a file larger than the minimum size exists, at most 500 times). A name
 // that is a URL is looked for with a HEAD request to its server through
-// the session FILE_set_remote gave (none: never found), at most 48 times
+// what FILE_set_remote gave (none: never found), at most 48 times
 // unless "#tries" says otherwise, and no more once a request fails. Null
 // means "la". Sets file_date and late_off. Returns the chosen time in
 // seconds, cut to a multiple of the file period.
@@ -265,6 +265,14 @@ FILE_state_view FILE_state();
 const char* FILE_get_key(int key);
 // Back to the start-up state; open '|' streams stay known (tests).
 void FILE_reset();
-// Lets latest-file searches ask the servers of URLs through `session`
-// (null: a URL is never found); it must live while searches run.
-void FILE_set_remote(HTTP_session* session);
+// Asks a server the size of the file at `url` for a latest-file search:
+// its size in bytes, FILE_REMOTE_ABSENT when the server has no such file,
+// or FILE_REMOTE_UNKNOWN when it cannot say (no later step would fare
+// better: the search stops).
+using FILE_remote_size = std::function<long(const std::string& url)>;
+constexpr long FILE_REMOTE_ABSENT = -1;
+constexpr long FILE_REMOTE_UNKNOWN = -2;
+// Lets latest-file searches ask the servers of URLs through `size` (empty:
+// a URL is never found). The naming itself links no HTTP client: the
+// program that reads remote files gives it one.
+void FILE_set_remote(FILE_remote_size size);

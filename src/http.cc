@@ -29,13 +29,6 @@ HTTP_result failure(std::string reason) { return {HTTP_code::error, std::move(re
 
 }  // namespace
 
-bool HTTP_is_url(std::string_view name) {
-  auto starts = [name](std::string_view scheme) {
-    return name.size() >= scheme.size() && strncasecmp(name.data(), scheme.data(), scheme.size()) == 0;
-  };
-  return starts("http://") || starts("https://");
-}
-
 std::string HTTP_server(std::string_view url) {
   size_t scheme = url.find("://");
   std::string server(url.substr(0, url.find_first_of("/?#", scheme == std::string_view::npos ? 0 : scheme + 3)));

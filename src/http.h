@@ -14,6 +14,8 @@
 // Built without libcurl, every call answers HTTP_code::unsupported.
 #pragma once
 
+#include <strings.h>
+
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -81,8 +83,14 @@ class HTTP_session {
   std::unique_ptr<Impl> impl_;
 };
 
-// True when `name` begins with "http://" or "https://" (any case).
-bool HTTP_is_url(std::string_view name);
+// True when `name` begins with "http://" or "https://" (any case). Inline:
+// the file-naming code tells URLs apart without linking the HTTP client.
+inline bool HTTP_is_url(std::string_view name) {
+  auto starts = [name](std::string_view scheme) {
+    return name.size() >= scheme.size() && strncasecmp(name.data(), scheme.data(), scheme.size()) == 0;
+  };
+  return starts("http://") || starts("https://");
+}
 
 // The server of the URL `url` as it is known by: its scheme, host and port
 // as written, in lower case ("http://feed.example:8080").

@@ -22,6 +22,7 @@
 #include <cstring>
 
 #include "files.h"
+#include "http.h"
 #include "mess.h"
 #include "par_tool.h"
 #include "product_list.h"
@@ -141,10 +142,14 @@ int PG_main(int argc, char** argv) {
   PAR_in_file_only("raw");  // a pattern never chooses the data type
   pg::Remote remote(pg::remote_options(), pg::remote_cache_dir());
   options.remote = &remote;
-  FILE_set_remote(&remote.session());  // a latest file on a server is asked for
+  FILE_set_remote([&remote](const std::string& url) {  // a latest file on a server is asked for
+    HTTP_result r = HTTP_size(remote.session(), url);
+    if (r.ok()) return r.size;
+    return r.code == HTTP_code::missing ? FILE_REMOTE_ABSENT : FILE_REMOTE_UNKNOWN;
+  });
   FILE_named first;
   bool started = PROG_start_files(first, PROG_dialogue::terminal_only);
-  FILE_set_remote(nullptr);
+  FILE_set_remote({});
   if (!started) return PG_ERROR;
   FILE_ptr file;
   if (!open_output(options, file)) return PG_ERROR;

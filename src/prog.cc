@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "flag.h"
+#include "http.h"
 #include "io.h"
 #include "mess.h"
 #include "par_tool.h"
@@ -141,6 +142,10 @@ bool same_file(const std::string& a, const std::string& b) {
 
 PROG_opened PROG_open_data(const std::string& name, FILE_ptr& file, const PROG_data_words& words) {
   const char* n = name.c_str();
+  if (HTTP_is_url(name)) {  // never taken for a missing local file
+    MESS_print(M_error, "Unable to open file: %s (remote files are read by product_get only)\n", n);
+    return PROG_opened::failed;
+  }
   int err = 0;
   if (words.missing != M_none && !data_exists(name, err)) {
     MESS_print(words.missing, "No data file %s\n", n);

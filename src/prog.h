@@ -84,7 +84,8 @@ enum class PROG_opened { open, missing, failed };
 // Opens the data file `name` for reading through FILE_open into `file`. A
 // directory does not open. Said at level error: "Unable to open file: %s"
 // (with " (REASON)" as `words` ask), and "Unable to read file: %s (%s)"
-// when a look at the file failed, which is no missing file.
+// when a look at the file failed, which is no missing file. A URL does not
+// open: remote files are read by product_get's own sources.
 PROG_opened PROG_open_data(const std::string& name, FILE_ptr& file, const PROG_data_words& words);
 
 // What a program does with header files, for the words of its warnings.

@@ -158,6 +158,12 @@ elseif(MODE STREQUAL "package")
     if(out MATCHES "\\.debug_" OR (file IN_LIST binaries AND out MATCHES "\\.symtab"))
       fail("not stripped in the .deb: ${file}\n${out}")
     endif()
+    # Only product_get reads over HTTP: the indexer and the checker need
+    # nothing beyond the C and C++ runtime.
+    run(readelf -d --wide ${file})
+    if(out MATCHES "libcurl" AND NOT file MATCHES "/product_get$")
+      fail("${file} needs libcurl:\n${out}")
+    endif()
   endforeach()
 
   run(${DPKG_DEB} -I ${deb})
