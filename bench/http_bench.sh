@@ -48,22 +48,13 @@ cat "$data" >/dev/null  # warm
 echo "data $(stat -c %s "$data") bytes, page cache warm; one range $range ($((last - first + 1)) bytes)"
 cmp <("$build/bench/http_fetch" range "$url" "$range") <(curl -s -r "$range" "$url")
 
-# Nanoseconds that the command takes.
-elapsed() {
-  local t0 t1
-  t0=$(date +%s%N)
-  "$@" >/dev/null
-  t1=$(date +%s%N)
-  echo $((t1 - t0))
-}
-# The median, lowest and highest of the numbers on standard input.
-summary() { sort -g | awk '{v[NR] = $1} END {printf "%.3f (%.3f-%.3f)", v[int((NR + 1) / 2)], v[1], v[NR]}'; }
+source "$(dirname "$0")/paired.sh"
 
 pair() {  # name rounds "module command" "curl command"
   local name=$1 n=$2 ratios=() times=() a b
   for ((r = 0; r < n; r++)); do
-    a=$(elapsed $3)
-    b=$(elapsed $4)
+    a=$(elapsed_quiet $3)
+    b=$(elapsed_quiet $4)
     ratios+=("$(awk -v a="$a" -v b="$b" 'BEGIN {print a / b}')")
     times+=("$(awk -v a="$a" 'BEGIN {print a / 1e9}')")
   done

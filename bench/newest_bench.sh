@@ -36,20 +36,11 @@ echo "$files files of $bytes bytes; $("${all[@]}" -nh "-$((files - 1))" "$newest
   "-id '^AFD...', $("${all[@]}" "$newest" | wc -l) in the newest file; the newest one:"
 "${day[@]}"
 
-# Nanoseconds that the command takes.
-elapsed() {
-  local t0 t1
-  t0=$(date +%s%N)
-  "$@"
-  t1=$(date +%s%N)
-  echo $((t1 - t0))
-}
+source "$(dirname "$0")/paired.sh"
 day_pg() { "${day[@]}" >"$work/out"; }
 day_grep() { (cd "$work/raw" && grep -c '^AFD...' "${names[@]}" >"$work/out"); }
 one_pg() { "${one[@]}" >"$work/out"; }
 
-# The median, lowest and highest of the numbers on standard input.
-summary() { sort -g | awk '{v[NR] = $1} END {printf "%.4f (%.4f-%.4f)", v[int((NR + 1) / 2)], v[1], v[NR]}'; }
 
 # "one": the newest file alone.
 for pair in grep one; do
@@ -61,7 +52,7 @@ for pair in grep one; do
     a_s+=("$(awk -v a="$a" 'BEGIN {print a / 1e9}')")
     b_s+=("$(awk -v b="$b" 'BEGIN {print b / 1e9}')")
   done
-  printf 'day vs %-5s ratio %s; day %s s, %s %s s\n' "$pair" "$(printf '%s\n' "${ratios[@]}" | summary)" \
-    "$(printf '%s\n' "${a_s[@]}" | summary)" "$pair" "$(printf '%s\n' "${b_s[@]}" | summary)"
+  printf 'day vs %-5s ratio %s; day %s s, %s %s s\n' "$pair" "$(printf '%s\n' "${ratios[@]}" | summary 4)" \
+    "$(printf '%s\n' "${a_s[@]}" | summary 4)" "$pair" "$(printf '%s\n' "${b_s[@]}" | summary 4)"
 done
 /usr/bin/time -f "day: peak memory %M KiB" "${day[@]}" >/dev/null

@@ -31,14 +31,7 @@ echo "data $(stat -c %s "$data") bytes, header $(stat -c %s "$header") bytes, $(
 echo "one heading: $("${pg[@]}" -pr '^SAUS70 KWBC' -ou list | wc -l) products;" \
   "list: $("${pg[@]}" -pr 'SAUS7[0-4] KWBC' -ou list | wc -l) records"
 
-# Nanoseconds that the command takes.
-elapsed() {
-  local t0 t1
-  t0=$(date +%s%N)
-  "$@"
-  t1=$(date +%s%N)
-  echo $((t1 - t0))
-}
+source "$(dirname "$0")/paired.sh"
 one_pg() { "${pg[@]}" -pr '^SAUS70 KWBC' -ou text >"$work/out"; }
 one_grep() { grep -c 'SAUS70 KWBC' "$data" >"$work/out"; }
 list_pg() { "${pg[@]}" -pr 'SAUS7[0-4] KWBC' -ou list >"$work/out"; }
@@ -46,8 +39,6 @@ list_grep() { grep -E 'SAUS7[0-4] KWBC' "$header" >"$work/out"; }
 all_pg() { "${pg[@]}" >/dev/null; }
 all_cat() { cat "$data" >/dev/null; }
 
-# The median, lowest and highest of the numbers on standard input.
-summary() { sort -g | awk '{v[NR] = $1} END {printf "%.3f (%.3f-%.3f)", v[int((NR + 1) / 2)], v[1], v[NR]}'; }
 
 for pair in one list all; do
   ratios=() times=()

@@ -71,16 +71,7 @@ requests() {
 echo "one heading, requests:"
 requests "${pg[@]}" "${one[@]}"
 
-# Nanoseconds that the command takes.
-elapsed() {
-  local t0 t1
-  t0=$(date +%s%N)
-  "$@" >/dev/null
-  t1=$(date +%s%N)
-  echo $((t1 - t0))
-}
-# The median, lowest and highest of the numbers on standard input.
-summary() { sort -g | awk '{v[NR] = $1} END {printf "%.3f (%.3f-%.3f)", v[int((NR + 1) / 2)], v[1], v[NR]}'; }
+source "$(dirname "$0")/paired.sh"
 
 one_pg() { "${pg[@]}" "${one[@]}"; }
 one_curl() { curl -s -r "$range" "$url/raw/2026010100.raw"; }
@@ -89,8 +80,8 @@ all_curl() { curl -s "$url/raw/2026010100.raw"; }
 pair() {  # name rounds
   local name=$1 n=$2 ratios=() times=() a b
   for ((r = 0; r < n; r++)); do
-    a=$(elapsed "${name}_pg")
-    b=$(elapsed "${name}_curl")
+    a=$(elapsed_quiet "${name}_pg")
+    b=$(elapsed_quiet "${name}_curl")
     ratios+=("$(awk -v a="$a" -v b="$b" 'BEGIN {print a / b}')")
     times+=("$(awk -v a="$a" 'BEGIN {print a / 1e9}')")
   done
