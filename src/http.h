@@ -96,7 +96,8 @@ inline bool HTTP_is_url(std::string_view name) {
 // as written, in lower case ("http://feed.example:8080").
 std::string HTTP_server(std::string_view url);
 
-// False when built without libcurl: then every URL is answered with
+// False when built without libcurl, or when libcurl cannot be loaded (it
+// is loaded with the first request): then every URL is answered with
 // HTTP_code::unsupported.
 bool HTTP_supported();
 

@@ -6,6 +6,7 @@
 #include "http.h"
 
 #include <curl/curl.h>
+#include <dlfcn.h>
 #include <strings.h>
 
 #include <algorithm>
@@ -16,6 +17,8 @@
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <string>
+#include <type_traits>
 
 namespace {
 
@@ -24,16 +27,67 @@ constexpr size_t kStreamHeld = 256 * 1024;
 constexpr long kReceive = 256 * 1024;  // bytes received at a time
 constexpr long kToEnd = LONG_MAX;  // a range's end that reaches to the end of the file
 
-void global_init() {
-  static const bool done = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-  (void)done;
+// libcurl is loaded when the first request is made, not when the program
+// starts: with the libraries it stands on (TLS, Kerberos, LDAP ...) it
+// costs every local run some 13 ms and 8 MiB that only URLs need.
+struct Api {
+  std::string error;  // why it could not be loaded; empty when it was
+  decltype(&curl_easy_cleanup) easy_cleanup = nullptr;
+  decltype(&curl_easy_getinfo) easy_getinfo = nullptr;
+  decltype(&curl_easy_init) easy_init = nullptr;
+  decltype(&curl_easy_pause) easy_pause = nullptr;
+  decltype(&curl_easy_setopt) easy_setopt = nullptr;
+  decltype(&curl_easy_strerror) easy_strerror = nullptr;
+  decltype(&curl_global_init) global_init = nullptr;
+  decltype(&curl_multi_add_handle) multi_add_handle = nullptr;
+  decltype(&curl_multi_cleanup) multi_cleanup = nullptr;
+  decltype(&curl_multi_info_read) multi_info_read = nullptr;
+  decltype(&curl_multi_init) multi_init = nullptr;
+  decltype(&curl_multi_perform) multi_perform = nullptr;
+  decltype(&curl_multi_poll) multi_poll = nullptr;
+  decltype(&curl_multi_remove_handle) multi_remove_handle = nullptr;
+};
+
+Api load_api() {
+  Api a;
+  void* lib = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+  if (lib == nullptr) {
+    a.error = std::string("cannot load libcurl: ") + dlerror();
+    return a;
+  }
+  auto take = [&](auto& fn, const char* name) {
+    fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(dlsym(lib, name));
+    if (fn == nullptr && a.error.empty()) a.error = std::string("cannot load libcurl: no ") + name;
+  };
+  take(a.easy_cleanup, "curl_easy_cleanup");
+  take(a.easy_getinfo, "curl_easy_getinfo");
+  take(a.easy_init, "curl_easy_init");
+  take(a.easy_pause, "curl_easy_pause");
+  take(a.easy_setopt, "curl_easy_setopt");
+  take(a.easy_strerror, "curl_easy_strerror");
+  take(a.global_init, "curl_global_init");
+  take(a.multi_add_handle, "curl_multi_add_handle");
+  take(a.multi_cleanup, "curl_multi_cleanup");
+  take(a.multi_info_read, "curl_multi_info_read");
+  take(a.multi_init, "curl_multi_init");
+  take(a.multi_perform, "curl_multi_perform");
+  take(a.multi_poll, "curl_multi_poll");
+  take(a.multi_remove_handle, "curl_multi_remove_handle");
+  if (a.error.empty() && a.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) a.error = "cannot start libcurl";
+  return a;
+}
+
+// The library's calls, loaded on first use (never unloaded).
+const Api& api() {
+  static const Api loaded = load_api();
+  return loaded;
 }
 
 struct EasyFree {
-  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+  void operator()(CURL* easy) const { api().easy_cleanup(easy); }
 };
 struct MultiFree {
-  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+  void operator()(CURLM* multi) const { api().multi_cleanup(multi); }
 };
 using Easy = std::unique_ptr<CURL, EasyFree>;
 using Multi = std::unique_ptr<CURLM, MultiFree>;
@@ -54,15 +108,21 @@ void sleep_ms(long ms) {
 
 struct HTTP_session::Impl {
   HTTP_options options;
-  Multi multi;
   // The servers given up on (scheme, host and port), with the reason.
   std::map<std::string, std::string> given_up;
+
+  // The multi handle, made with the first request (libcurl loaded).
+  CURLM* multi() {
+    if (!multi_) multi_.reset(api().multi_init());
+    return multi_.get();
+  }
+
+ private:
+  Multi multi_;
 };
 
 HTTP_session::HTTP_session(const HTTP_options& options) : impl_(std::make_unique<Impl>()) {
-  global_init();
   impl_->options = options;
-  impl_->multi.reset(curl_multi_init());
 }
 
 HTTP_session::~HTTP_session() = default;
@@ -84,40 +144,40 @@ class Transfer {
  public:
   Transfer(HTTP_session::Impl& session, const std::string& url, long from, long end, bool head,
            Sink sink)
-      : session_(session), easy_(curl_easy_init()), from_(from), sink_(std::move(sink)) {
+      : session_(session), easy_(api().easy_init()), from_(from), sink_(std::move(sink)) {
     const HTTP_options& o = session.options;
     CURL* e = easy_.get();
     error_[0] = '\0';
-    curl_easy_setopt(e, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(e, CURLOPT_PRIVATE, this);
+    api().easy_setopt(e, CURLOPT_URL, url.c_str());
+    api().easy_setopt(e, CURLOPT_PRIVATE, this);
 #if LIBCURL_VERSION_NUM >= 0x075500
-    curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    api().easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+    api().easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
 #else
-    curl_easy_setopt(e, CURLOPT_PROTOCOLS, CURLPROTO_HTTP | CURLPROTO_HTTPS);
-    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS, CURLPROTO_HTTP | CURLPROTO_HTTPS);
+    api().easy_setopt(e, CURLOPT_PROTOCOLS, CURLPROTO_HTTP | CURLPROTO_HTTPS);
+    api().easy_setopt(e, CURLOPT_REDIR_PROTOCOLS, CURLPROTO_HTTP | CURLPROTO_HTTPS);
 #endif
-    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(e, CURLOPT_MAXREDIRS, o.max_redirects);
-    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, o.connect_timeout_ms);
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, o.low_speed_bytes);
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, o.low_speed_seconds);
-    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kReceive);
-    curl_easy_setopt(e, CURLOPT_ERRORBUFFER, error_);
-    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Transfer::on_header);
-    curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
-    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Transfer::on_body);
-    curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
-    if (head) curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
+    api().easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
+    api().easy_setopt(e, CURLOPT_MAXREDIRS, o.max_redirects);
+    api().easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, o.connect_timeout_ms);
+    api().easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, o.low_speed_bytes);
+    api().easy_setopt(e, CURLOPT_LOW_SPEED_TIME, o.low_speed_seconds);
+    api().easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    api().easy_setopt(e, CURLOPT_BUFFERSIZE, kReceive);
+    api().easy_setopt(e, CURLOPT_ERRORBUFFER, error_);
+    api().easy_setopt(e, CURLOPT_HEADERFUNCTION, &Transfer::on_header);
+    api().easy_setopt(e, CURLOPT_HEADERDATA, this);
+    api().easy_setopt(e, CURLOPT_WRITEFUNCTION, &Transfer::on_body);
+    api().easy_setopt(e, CURLOPT_WRITEDATA, this);
+    if (head) api().easy_setopt(e, CURLOPT_NOBODY, 1L);
     ranged_ = from > 0 || end != kToEnd;
     if (ranged_) {
       range_ = std::to_string(from) + "-" + (end != kToEnd ? std::to_string(end - 1) : "");
-      curl_easy_setopt(e, CURLOPT_RANGE, range_.c_str());
+      api().easy_setopt(e, CURLOPT_RANGE, range_.c_str());
     }
-    curl_multi_add_handle(session_.multi.get(), e);
+    api().multi_add_handle(session_.multi(), e);
   }
-  ~Transfer() { curl_multi_remove_handle(session_.multi.get(), easy_.get()); }
+  ~Transfer() { api().multi_remove_handle(session_.multi(), easy_.get()); }
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;
 
@@ -127,25 +187,25 @@ class Transfer {
   // The answer is known good and its body is coming, or the transfer ended.
   bool answered() const { return good_ || done_; }
   long taken() const { return taken_; }
-  void resume() { curl_easy_pause(easy_.get(), CURLPAUSE_CONT); }
+  void resume() { api().easy_pause(easy_.get(), CURLPAUSE_CONT); }
 
   // Runs the session's transfers until `until` holds or this one ends.
   void run(const std::function<bool()>& until) {
-    CURLM* multi = session_.multi.get();
+    CURLM* multi = session_.multi();
     for (;;) {
       int running = 0;
-      curl_multi_perform(multi, &running);
+      api().multi_perform(multi, &running);
       int left = 0;
-      while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
+      while (CURLMsg* msg = api().multi_info_read(multi, &left)) {
         if (msg->msg != CURLMSG_DONE) continue;
         char* owner = nullptr;
-        curl_easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, &owner);
+        api().easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, &owner);
         auto* t = reinterpret_cast<Transfer*>(owner);
         t->done_ = true;
         t->code_ = msg->data.result;
       }
       if (done_ || until()) return;
-      curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+      api().multi_poll(multi, nullptr, 0, 1000, nullptr);
     }
   }
 
@@ -165,10 +225,10 @@ class Transfer {
     }
     if (code_ != CURLE_OK) {
       retry = transient(code_);
-      return failure(HTTP_code::error, error_[0] != '\0' ? error_ : curl_easy_strerror(code_));
+      return failure(HTTP_code::error, error_[0] != '\0' ? error_ : api().easy_strerror(code_));
     }
     long status = status_;
-    if (status == 0) curl_easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &status);
+    if (status == 0) api().easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &status);
     std::string said = "HTTP status " + std::to_string(status);
     if (status == 404 || status == 410) return failure(HTTP_code::missing, said);
     if (status == 416) return failure(HTTP_code::changed, "the file changed (" + said + ")");
@@ -180,7 +240,7 @@ class Transfer {
     HTTP_result ok;
     ok.size = total_;
     curl_off_t length = -1;
-    if (status == 200 && curl_easy_getinfo(easy_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK)
+    if (status == 200 && api().easy_getinfo(easy_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK)
       ok.size = static_cast<long>(length);
     return ok;
   }
@@ -228,7 +288,7 @@ class Transfer {
     auto* t = static_cast<Transfer*>(self);
     if (!t->checked_) {
       t->checked_ = true;
-      curl_easy_getinfo(t->easy_.get(), CURLINFO_RESPONSE_CODE, &t->status_);
+      api().easy_getinfo(t->easy_.get(), CURLINFO_RESPONSE_CODE, &t->status_);
       if (t->status_ == 200 && t->ranged_) return t->stop(Stop::no_ranges);
       if (t->status_ == 206 && t->range_begin_ != t->from_) return t->stop(Stop::wrong_range);
       t->good_ = t->status_ == 200 || t->status_ == 206;
@@ -274,8 +334,13 @@ bool again(const HTTP_options& o, bool retry, int& failures, long progress, HTTP
   return false;
 }
 
-// Whether the server of `url` was given up on; `r` is then the failure.
-bool given_up(const HTTP_session::Impl& s, const std::string& url, HTTP_result& r) {
+// Whether no request is to be made for `url`: libcurl cannot be loaded, or
+// its server was given up on; `r` is then the failure.
+bool no_request(const HTTP_session::Impl& s, const std::string& url, HTTP_result& r) {
+  if (!api().error.empty()) {  // no request can be made at all
+    r = failure(HTTP_code::unsupported, api().error);
+    return true;
+  }
   auto at = s.given_up.find(HTTP_server(url));
   if (at == s.given_up.end()) return false;
   r = failure(HTTP_code::error, "server given up earlier: " + at->second);
@@ -296,7 +361,7 @@ HTTP_result fetch(HTTP_session::Impl& s, const std::string& url, long from, long
   long next = from;
   int failures = 0;
   HTTP_result down;
-  if (given_up(s, url, down)) return down;
+  if (no_request(s, url, down)) return down;
   for (;;) {
     bool stopped = false;
     Transfer t(s, url, next, end, head, [&](const char* data, size_t size) -> size_t {
@@ -348,7 +413,7 @@ std::vector<Span> group_ranges(std::vector<HTTP_range> ranges, long gap) {
 
 }  // namespace
 
-bool HTTP_supported() { return true; }
+bool HTTP_supported() { return api().error.empty(); }
 
 HTTP_result HTTP_size(HTTP_session& session, const std::string& url) {
   HTTP_result r = fetch(session.impl(), url, 0, kToEnd, true, [](long, const char*, size_t) { return true; });
@@ -491,7 +556,7 @@ HTTP_result HTTP_open_stream(HTTP_session& session, const std::string& url, long
                              std::unique_ptr<HTTP_stream>& stream) {
   stream.reset();
   HTTP_result r;
-  if (given_up(session.impl(), url, r)) return r;
+  if (no_request(session.impl(), url, r)) return r;
   auto impl = std::make_unique<HTTP_stream::Impl>(session.impl(), url, from);
   impl->start();
   r = impl->settle();
