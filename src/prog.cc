@@ -60,12 +60,15 @@ namespace {
 class StdoutOnStderr {
  public:
   StdoutOnStderr() {
-    std::fflush(stdout);
+    // Bytes still held for standard output must not reach the user instead.
+    if (std::fflush(stdout) != 0) return;
     saved_ = FILE_fd(dup(STDOUT_FILENO));
     if (saved_.get() >= 0 && dup2(STDERR_FILENO, STDOUT_FILENO) < 0) saved_ = FILE_fd();
   }
   ~StdoutOnStderr() {
-    std::fflush(stdout);
+    // A dialogue line the terminal did not take is no failure of the
+    // products written later: their writes are checked on their own.
+    if (std::fflush(stdout) != 0) std::clearerr(stdout);
     if (saved_.get() >= 0) dup2(saved_.get(), STDOUT_FILENO);
   }
   StdoutOnStderr(const StdoutOnStderr&) = delete;
