@@ -9,14 +9,10 @@ elapsed() {
   t1=$(date +%s%N)
   echo $((t1 - t0))
 }
-# The same with the command's output thrown away.
-elapsed_quiet() {
-  local t0 t1
-  t0=$(date +%s%N)
-  "$@" >/dev/null
-  t1=$(date +%s%N)
-  echo $((t1 - t0))
-}
+# The command with its output thrown away.
+quiet() { "$@" >/dev/null; }
+# Nanoseconds that the command takes, its output thrown away.
+elapsed_quiet() { elapsed quiet "$@"; }
 # The median, lowest and highest of the numbers on standard input, with
 # DIGITS decimals (default 3).
 summary() {
